@@ -1,0 +1,18 @@
+#include "form1.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    // The program takes no arguments: Qt is handed the program's name alone.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication app(qtArgc, qtArgv);
+    // One style everywhere: the layout is fixed in pixels.
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    RuntimeServices runtime;
+    Form1 form(runtime);
+    form.show();
+    return QApplication::exec();
+}

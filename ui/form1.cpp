@@ -1,0 +1,117 @@
+#include "form1.h"
+
+#include <QFontDatabase>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <limits>
+
+namespace {
+constexpr QRect Image1Geometry{0, 0, 320, 200};
+constexpr QRect Command1Geometry{123, 216, 73, 25};
+constexpr QRect Label1Geometry{83, 256, 153, 17};
+constexpr QRect Text1Geometry{91, 280, 129, 19};
+
+QImage initialPicture()
+{
+    QImage black(Image1Geometry.size(), QImage::Format_RGB32);
+    black.fill(Qt::black);
+    return black;
+}
+
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const char *name : {":/tarvek/tarvek-16-16.xpm", ":/tarvek/tarvek-32-16.xpm", ":/tarvek/tarvek-32-2.xpm"})
+        icon.addFile(QString::fromLatin1(name));
+    return icon;
+}
+} // namespace
+
+QFont uiFont()
+{
+    // Registered once per process; the family name comes from the font file itself.
+    static const QString family = [] {
+        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/tarvek/ui-font.ttf"));
+        const QStringList families = QFontDatabase::applicationFontFamilies(id);
+        return families.isEmpty() ? QString() : families.first();
+    }();
+    QFont font(family);
+    font.setPixelSize(11);
+    return font;
+}
+
+Form1::Form1(RuntimeServices &runtime, QWidget *parent) : QWidget(parent), m_runtime(runtime)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Тарвек"));
+    setWindowIcon(programIcon());
+    setFont(uiFont());
+    setFixedSize(ClientSize);
+    buildControls();
+
+    m_display = std::make_unique<FrameDisplay>(m_runtime, *m_commonDialog1, *m_image1);
+    m_chain = new StageChain(m_runtime, m_timers, *m_command1, *m_display, this);
+    connect(m_command1, &QPushButton::clicked, this, [this] { startCommand(); });
+}
+
+Form1::~Form1()
+{
+    // The chain refers to the display; it goes first.
+    delete m_chain;
+}
+
+void Form1::buildControls()
+{
+    m_image1 = new ImageBox(this);
+    m_image1->setObjectName(QStringLiteral("Image1"));
+    m_image1->move(Image1Geometry.topLeft());
+    m_image1->setPicture(initialPicture());
+
+    m_command1 = new QPushButton(QStringLiteral("Пуск"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setGeometry(Command1Geometry);
+    m_command1->setAutoDefault(false);
+
+    m_label1 = new QLabel(QStringLiteral("Скорость прокрутки кадров:"), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setGeometry(Label1Geometry);
+    // A picture larger than the picture area reaches down here; the text stays readable.
+    m_label1->setAutoFillBackground(true);
+
+    m_text1 = new QLineEdit(this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setGeometry(Text1Geometry);
+    m_text1->setMaxLength(std::numeric_limits<int>::max());
+
+    m_commonDialog1 = new CommonDialog(this);
+    m_commonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
+
+    for (int stage = 1; stage <= StageCount; ++stage) {
+        auto *timer = new RuntimeTimer(m_runtime.timers(), this);
+        timer->setObjectName(QStringLiteral("Timer%1").arg(stage));
+        m_timers[std::size_t(stage - 1)] = timer;
+    }
+
+    // The picture lies under every other control, whatever its size.
+    m_image1->lower();
+    setTabOrder(m_command1, m_text1);
+    m_command1->setFocus();
+}
+
+void Form1::startCommand()
+{
+    timer(1).setEnabled(true);
+    m_command1->setEnabled(false);
+    // Each timer reads the text anew, and a text that does not convert, or a value
+    // the timer refuses, leaves just that timer as it was.
+    for (int stage = 1; stage <= StageCount; ++stage) {
+        resumeNext([&] {
+            const std::int32_t milliseconds = textToInteger(m_text1->text());
+            // 0 would never tick and leave Start locked for good: take it as "as fast as possible".
+            timer(stage).setInterval(milliseconds == 0 ? 1 : milliseconds);
+        });
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "frame_display.h"
+#include "stage_chain.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The main window: a picture area, the Start button, and the box for the time
+// each frame stays on screen.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr QSize ClientSize{320, 309};
+
+    explicit Form1(RuntimeServices &runtime, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    ImageBox &image1() { return *m_image1; }
+    QPushButton &command1() { return *m_command1; }
+    QLineEdit &text1() { return *m_text1; }
+    CommonDialog &commonDialog1() { return *m_commonDialog1; }
+    RuntimeTimer &timer(int stage) { return *m_timers[std::size_t(stage - 1)]; }
+    StageChain &stageChain() { return *m_chain; }
+
+private:
+    void buildControls();
+    void startCommand();
+
+    RuntimeServices &m_runtime;
+    ImageBox *m_image1 = nullptr;
+    QPushButton *m_command1 = nullptr;
+    QLabel *m_label1 = nullptr;
+    QLineEdit *m_text1 = nullptr;
+    CommonDialog *m_commonDialog1 = nullptr;
+    StageChain::Timers m_timers{};
+    std::unique_ptr<FrameDisplay> m_display;
+    StageChain *m_chain = nullptr;
+};
+
+// The font of every control, embedded in the program so that the fixed layout
+// looks the same whatever fonts the machine has.
+QFont uiFont();
