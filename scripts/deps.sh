@@ -1,0 +1,23 @@
+# Sourced by the other scripts: installs the Debian packages that are missing,
+# and nothing when all are there.
+
+# Everything the build, the tests and the demo need.
+TARVEK_PACKAGES=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev libgl-dev
+    fonts-liberation2   # the font embedded in the program
+    xvfb xdotool libxcb1-dev  # the real-window test and the headless demo
+)
+
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}" >&2
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
