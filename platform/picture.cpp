@@ -2,10 +2,11 @@
 
 #include "runtime_error.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -16,10 +17,11 @@
 
 namespace {
 
-struct FileBytes
+// An open regular file, or the run-time error number that kept it from opening.
+struct OpenedFile
 {
-    QByteArray bytes;
-    int error = 0; // a run-time error number, 0 when the bytes were read
+    std::unique_ptr<QFile> file;
+    int error = 0;
 };
 
 #ifdef Q_OS_UNIX
@@ -36,55 +38,41 @@ int errorNumberFor(int errnoValue)
     }
 }
 
-FileBytes readRegularFile(const QString &fileName)
+OpenedFile openRegularFile(const QString &fileName)
 {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
     const int fd = ::open(QFile::encodeName(fileName).constData(),
                           O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return {{}, errorNumberFor(errno)};
-
-    FileBytes result;
+        return {nullptr, errorNumberFor(errno)};
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        result.error = ErrorNumber::PathFileAccess;
-    } else if (info.st_size > MaxPictureFileBytes) {
-        result.error = ErrorNumber::InvalidPicture;
-    } else {
-        result.bytes.resize(qsizetype(info.st_size));
-        qsizetype done = 0;
-        while (done < result.bytes.size()) {
-            const ssize_t n = ::read(fd, result.bytes.data() + done, size_t(result.bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                result.error = ErrorNumber::PathFileAccess;
-                break;
-            }
-            if (n == 0)
-                break; // shrank while being read: decode what is there
-            done += n;
-        }
-        result.bytes.truncate(done);
+    int error = 0;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        error = ErrorNumber::PathFileAccess;
+    else if (info.st_size > MaxPictureFileBytes)
+        error = ErrorNumber::InvalidPicture;
+    auto file = std::make_unique<QFile>();
+    if (error != 0 || !file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {nullptr, error != 0 ? error : ErrorNumber::PathFileAccess};
     }
-    ::close(fd);
-    return result;
+    return {std::move(file), 0};
 }
 #else
-FileBytes readRegularFile(const QString &fileName)
+OpenedFile openRegularFile(const QString &fileName)
 {
     const QFileInfo info(fileName);
     if (!info.exists())
-        return {{}, ErrorNumber::FileNotFound};
+        return {nullptr, ErrorNumber::FileNotFound};
     if (!info.isFile())
-        return {{}, ErrorNumber::PathFileAccess};
+        return {nullptr, ErrorNumber::PathFileAccess};
     if (info.size() > MaxPictureFileBytes)
-        return {{}, ErrorNumber::InvalidPicture};
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, file.error() == QFileDevice::PermissionsError ? ErrorNumber::PermissionDenied
-                                                                  : ErrorNumber::PathFileAccess};
-    return {file.read(MaxPictureFileBytes), 0};
+        return {nullptr, ErrorNumber::InvalidPicture};
+    auto file = std::make_unique<QFile>(fileName);
+    if (!file->open(QIODevice::ReadOnly))
+        return {nullptr, file->error() == QFileDevice::PermissionsError ? ErrorNumber::PermissionDenied
+                                                                        : ErrorNumber::PathFileAccess};
+    return {std::move(file), 0};
 }
 #endif
 
@@ -118,7 +106,7 @@ quint32 littleEndian(const QByteArray &bytes, qsizetype at, int size)
 // Qt's reader fills the rows missing from a cut-off BMP with black and calls it
 // a picture; such a file is a damaged one. Only uncompressed BMPs can be checked
 // this way: the length of their pixel data follows from the header.
-bool isTruncatedBmp(const QByteArray &bytes)
+bool isTruncatedBmp(const QByteArray &bytes, qint64 fileSize)
 {
     if (bytes.size() < 30 || !bytes.startsWith("BM"))
         return false;
@@ -140,17 +128,16 @@ bool isTruncatedBmp(const QByteArray &bytes)
     if (compression != Rgb && compression != BitFields && compression != AlphaBitFields)
         return false;
     const qint64 stride = (width * bitsPerPixel + 31) / 32 * 4;
-    return qint64(littleEndian(bytes, 10, 4)) + stride * qAbs(height) > bytes.size();
+    return qint64(littleEndian(bytes, 10, 4)) + stride * qAbs(height) > fileSize;
 }
 
-QImage decode(const QByteArray &bytes)
+// Decodes straight from the file, so that no copy of its bytes is held beside
+// the old picture and the new one.
+QImage decode(QFile &file)
 {
-    if (isTruncatedBmp(bytes))
+    if (isTruncatedBmp(file.peek(64), file.size()))
         return {};
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    QImageReader reader(&file);
     reader.setAllocationLimit(MaxDecodedPictureMegabytes);
     QImage image;
     if (!reader.read(&image))
@@ -167,17 +154,17 @@ QImage decode(const QByteArray &bytes)
 
 QImage loadPicture(const QString &fileName)
 {
-    FileBytes file = readRegularFile(fileName);
-    if (file.error == ErrorNumber::FileNotFound) {
+    OpenedFile opened = openRegularFile(fileName);
+    if (opened.error == ErrorNumber::FileNotFound) {
         for (const QString &other : otherEndingCases(fileName)) {
-            file = readRegularFile(other);
-            if (file.error != ErrorNumber::FileNotFound)
+            opened = openRegularFile(other);
+            if (opened.error != ErrorNumber::FileNotFound)
                 break;
         }
     }
-    if (file.error != 0)
-        throw RuntimeError(file.error, fileName);
-    QImage image = decode(file.bytes);
+    if (opened.error != 0)
+        throw RuntimeError(opened.error, fileName);
+    QImage image = decode(*opened.file);
     if (image.isNull())
         throw RuntimeError(ErrorNumber::InvalidPicture, fileName);
     return image;

@@ -17,5 +17,5 @@ inline constexpr int MaxDecodedPictureMegabytes = 256;
 // in the case of that ending is taken instead ("7.BMP" for "7.bmp").
 //
 // Throws RuntimeError: FileNotFound, PermissionDenied, PathFileAccess (not a
-// regular file, a link loop, a read error) or InvalidPicture.
+// regular file, a link loop) or InvalidPicture (also for a read error).
 QImage loadPicture(const QString &fileName);

@@ -2,8 +2,20 @@
 
 #include <QMessageBox>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 RuntimeServices::RuntimeServices(std::unique_ptr<TimerSource> source) : m_timers(std::move(source))
 {
+#ifdef __GLIBC__
+    // Every frame allocates a picture of the size of the one it replaces. Left
+    // to itself, the allocator maps and unmaps that memory for each frame, and
+    // the page faults cost more than the decoding; kept in the heap, it is
+    // reused. Pictures above 32 MB are still mapped and given back at once.
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
 }
 
 RuntimeServices::~RuntimeServices() = default;

@@ -43,11 +43,14 @@ private:
 
 #ifdef Q_OS_LINUX
 // A one-shot CLOCK_MONOTONIC timerfd armed at an absolute deadline, watched by
-// the event loop. It wakes tens of microseconds late where a QTimer, which
-// rounds its wait to whole milliseconds, is late by up to a millisecond.
+// the event loop. A QTimer rounds its wait to whole milliseconds; this source
+// sleeps until shortly before the deadline and spins the last stretch, since
+// waking from a long sleep alone takes a hundred microseconds or more here.
 class TimerfdSource final : public TimerSource
 {
 public:
+    static constexpr Nanoseconds SpinStretch = std::chrono::microseconds(200);
+
     explicit TimerfdSource(int fd) : m_fd(fd), m_notifier(fd, QSocketNotifier::Read)
     {
         QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { onReadable(); });
@@ -67,8 +70,9 @@ public:
 
     void wakeAt(Nanoseconds deadline) override
     {
+        m_deadline = deadline;
         // An all-zero value would disarm the timer instead of firing at once.
-        const auto ns = std::max<std::int64_t>(deadline.count(), 1);
+        const auto ns = std::max<std::int64_t>((deadline - SpinStretch).count(), 1);
         itimerspec spec{};
         spec.it_value.tv_sec = ns / 1'000'000'000;
         spec.it_value.tv_nsec = ns % 1'000'000'000;
@@ -87,10 +91,13 @@ private:
         std::uint64_t expirations = 0;
         if (::read(m_fd, &expirations, sizeof expirations) != sizeof expirations)
             return; // re-armed or cancelled since it became readable
+        while (now() < m_deadline) {
+        }
         wake();
     }
 
     int m_fd;
+    Nanoseconds m_deadline{};
     QSocketNotifier m_notifier;
 };
 #endif
