@@ -7,6 +7,7 @@
 #include <QImageReader>
 
 #include <memory>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -103,40 +104,91 @@ quint32 littleEndian(const QByteArray &bytes, qsizetype at, int size)
     return value;
 }
 
+struct BmpHeader
+{
+    quint32 headerSize = 0;
+    qint64 pixelOffset = 0;
+    qint64 width = 0;
+    qint64 height = 0; // negative: the rows are stored top-down
+    qint64 bitsPerPixel = 0;
+    qint64 compression = 0;
+
+    qint64 rowBytes() const { return (width * bitsPerPixel + 31) / 32 * 4; }
+};
+
+std::optional<BmpHeader> bmpHeader(const QByteArray &bytes)
+{
+    if (bytes.size() < 30 || !bytes.startsWith("BM"))
+        return std::nullopt;
+    BmpHeader h;
+    h.headerSize = littleEndian(bytes, 14, 4);
+    h.pixelOffset = littleEndian(bytes, 10, 4);
+    if (h.headerSize == 12) {
+        h.width = qint16(littleEndian(bytes, 18, 2));
+        h.height = qint16(littleEndian(bytes, 20, 2));
+        h.bitsPerPixel = littleEndian(bytes, 24, 2);
+    } else if (h.headerSize >= 40 && bytes.size() >= 34) {
+        h.width = qint32(littleEndian(bytes, 18, 4));
+        h.height = qint32(littleEndian(bytes, 22, 4));
+        h.bitsPerPixel = littleEndian(bytes, 28, 2);
+        h.compression = littleEndian(bytes, 30, 4);
+    } else {
+        return std::nullopt;
+    }
+    return h;
+}
+
 // Qt's reader fills the rows missing from a cut-off BMP with black and calls it
 // a picture; such a file is a damaged one. Only uncompressed BMPs can be checked
 // this way: the length of their pixel data follows from the header.
-bool isTruncatedBmp(const QByteArray &bytes, qint64 fileSize)
+bool isTruncated(const BmpHeader &h, qint64 fileSize)
 {
-    if (bytes.size() < 30 || !bytes.startsWith("BM"))
-        return false;
-    const quint32 headerSize = littleEndian(bytes, 14, 4);
-    qint64 width, height, bitsPerPixel, compression = 0;
-    if (headerSize == 12) {
-        width = qint16(littleEndian(bytes, 18, 2));
-        height = qint16(littleEndian(bytes, 20, 2));
-        bitsPerPixel = littleEndian(bytes, 24, 2);
-    } else if (headerSize >= 40 && bytes.size() >= 34) {
-        width = qint32(littleEndian(bytes, 18, 4));
-        height = qint32(littleEndian(bytes, 22, 4));
-        bitsPerPixel = littleEndian(bytes, 28, 2);
-        compression = littleEndian(bytes, 30, 4);
-    } else {
-        return false;
-    }
     constexpr qint64 Rgb = 0, BitFields = 3, AlphaBitFields = 6;
-    if (compression != Rgb && compression != BitFields && compression != AlphaBitFields)
+    if (h.compression != Rgb && h.compression != BitFields && h.compression != AlphaBitFields)
         return false;
-    const qint64 stride = (width * bitsPerPixel + 31) / 32 * 4;
-    return qint64(littleEndian(bytes, 10, 4)) + stride * qAbs(height) > fileSize;
+    return h.pixelOffset + h.rowBytes() * qAbs(h.height) > fileSize;
+}
+
+// The usual frame, an uncompressed 24- or 32-bit BMP, is read here row by row
+// straight into the picture, at several times the speed of Qt's general reader.
+// nullopt: not such a file, Qt's reader takes it. A null image: a broken one.
+std::optional<QImage> readPlainBmp(QFile &file, const BmpHeader &h)
+{
+    if (h.headerSize < 40 || h.compression != 0 || (h.bitsPerPixel != 24 && h.bitsPerPixel != 32)
+        || h.width <= 0 || h.height == 0)
+        return std::nullopt;
+    const qint64 rows = qAbs(h.height);
+    if (h.width * rows * 4 > qint64(MaxDecodedPictureMegabytes) * 1024 * 1024)
+        return QImage();
+    QImage image(int(h.width), int(rows), QImage::Format_RGB32);
+    if (image.isNull() || !file.seek(h.pixelOffset))
+        return QImage();
+    const qint64 rowBytes = h.rowBytes();
+    const int step = int(h.bitsPerPixel / 8);
+    QByteArray row(rowBytes, Qt::Uninitialized);
+    const auto *in = reinterpret_cast<const uchar *>(row.constData());
+    for (qint64 r = 0; r < rows; ++r) {
+        if (file.read(row.data(), rowBytes) != rowBytes)
+            return QImage();
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(int(h.height > 0 ? rows - 1 - r : r)));
+        for (qint64 x = 0; x < h.width; ++x) {
+            const uchar *p = in + x * step;
+            out[x] = 0xff000000u | (quint32(p[2]) << 16) | (quint32(p[1]) << 8) | p[0];
+        }
+    }
+    return image;
 }
 
 // Decodes straight from the file, so that no copy of its bytes is held beside
 // the old picture and the new one.
 QImage decode(QFile &file)
 {
-    if (isTruncatedBmp(file.peek(64), file.size()))
-        return {};
+    if (const auto header = bmpHeader(file.peek(64))) {
+        if (isTruncated(*header, file.size()))
+            return {};
+        if (std::optional<QImage> image = readPlainBmp(file, *header))
+            return *image;
+    }
     QImageReader reader(&file);
     reader.setAllocationLimit(MaxDecodedPictureMegabytes);
     QImage image;

@@ -22,6 +22,8 @@ private slots:
     void fileSystemObjects_data();
     void fileSystemObjects();
     void unreadableFileIsPermissionDenied();
+    void plainBmpMatchesQtReader_data();
+    void plainBmpMatchesQtReader();
     void imageBoxTakesPictureSize();
 
 private:
@@ -224,6 +226,30 @@ void tst_Pictures::unreadableFileIsPermissionDenied()
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), ErrorNumber::PermissionDenied);
+}
+
+void tst_Pictures::plainBmpMatchesQtReader_data()
+{
+    QTest::addColumn<int>("bitsPerPixel");
+    QTest::addColumn<bool>("topDown");
+    QTest::newRow("24 bit, padded rows") << 24 << false;
+    QTest::newRow("24 bit, top-down") << 24 << true;
+    QTest::newRow("32 bit, reserved byte set") << 32 << false;
+}
+
+void tst_Pictures::plainBmpMatchesQtReader()
+{
+    QFETCH(int, bitsPerPixel);
+    QFETCH(bool, topDown);
+    const int width = 37, height = 11; // 37 * 3 bytes need a byte of padding
+    QByteArray pixels((width * bitsPerPixel + 31) / 32 * 4 * height, Qt::Uninitialized);
+    QRandomGenerator rng(7);
+    for (char &c : pixels)
+        c = char(rng.bounded(256));
+    const QByteArray file = bmpFile(width, height, bitsPerPixel, 0, pixels, {}, topDown);
+    QImage expected = QImage::fromData(file, "BMP").convertToFormat(QImage::Format_RGB32);
+    write(u"frame.bmp"_s, file);
+    QCOMPARE(loadPicture(u"frame.bmp"_s), expected);
 }
 
 void tst_Pictures::imageBoxTakesPictureSize()
