@@ -172,7 +172,10 @@ std::vector<double> referenceHops(int interval, int runs)
 // Load and show one frame, warm or with the file dropped from the page cache.
 double loadUs(const QString &dir, QSize size, bool cold, int repeats)
 {
-    const QString name = QDir(dir).filePath(QStringLiteral("frame-%1.bmp").arg(size.width()));
+    const QString folder = QDir(dir).filePath(QStringLiteral("load-%1").arg(size.width()));
+    QDir().mkpath(folder);
+    QDir::setCurrent(folder);
+    const QString name = frameFileName(1);
     QImage frame(size, QImage::Format_RGB888);
     frame.fill(Qt::darkCyan);
     frame.save(name, "BMP");
@@ -194,7 +197,7 @@ double loadUs(const QString &dir, QSize size, bool cold, int repeats)
             ::close(fd);
         }
         const double start = monotonicMs();
-        display.showFrame(name);
+        display.showFrame(1);
         if (i > 0 || cold)
             times.push_back((monotonicMs() - start) * 1e3);
     }

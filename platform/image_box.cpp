@@ -20,5 +20,7 @@ void ImageBox::setPicture(QImage picture)
 void ImageBox::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
+    // On a scaled screen, whole blocks of device pixels per picture pixel.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(event->rect(), m_picture, event->rect());
 }

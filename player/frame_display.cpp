@@ -22,8 +22,10 @@ FrameDisplay::FrameDisplay(RuntimeServices &runtime, CommonDialog &fileNameHolde
 {
 }
 
-void FrameDisplay::showFrame(const QString &fileName)
+void FrameDisplay::showFrame(int stage)
 {
-    m_fileNameHolder.setFileName(fileName);
+    m_fileNameHolder.setFileName(frameFileName(stage));
     m_image.setPicture(m_runtime.loadPicture(m_fileNameHolder.fileName()));
+    m_image.setAccessibleName(stage == StageCount ? QStringLiteral("Последний кадр")
+                                                  : QStringLiteral("Кадр %1").arg(stage));
 }

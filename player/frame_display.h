@@ -17,9 +17,10 @@ class FrameDisplay
 public:
     FrameDisplay(RuntimeServices &runtime, CommonDialog &fileNameHolder, ImageBox &image);
 
-    // Throws RuntimeError when the file cannot be read as a picture; the picture
-    // on screen is then left as it was.
-    void showFrame(const QString &fileName);
+    // Shows the frame of a stage (1 ... 33) and names it for assistive
+    // technology. Throws RuntimeError when the file cannot be read as a picture;
+    // the picture on screen is then left as it was.
+    void showFrame(int stage);
 
 private:
     RuntimeServices &m_runtime;

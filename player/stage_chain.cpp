@@ -20,7 +20,7 @@ void StageChain::runStage(int stage)
             m_timers[std::size_t(stage)]->setEnabled(true);
         else
             m_startButton.setEnabled(true);
-        m_display.showFrame(frameFileName(stage));
+        m_display.showFrame(stage);
     } catch (const RuntimeError &error) {
         // Stop first: the next stage is armed already, and it must not run behind
         // the report nor after it.

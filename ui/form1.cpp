@@ -69,6 +69,7 @@ void Form1::buildControls()
     m_image1->setObjectName(QStringLiteral("Image1"));
     m_image1->move(Image1Geometry.topLeft());
     m_image1->setPicture(initialPicture());
+    m_image1->setAccessibleName(QStringLiteral("Нет кадра"));
 
     m_command1 = new QPushButton(QStringLiteral("Пуск"), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -85,6 +86,8 @@ void Form1::buildControls()
     m_text1->setObjectName(QStringLiteral("Text1"));
     m_text1->setGeometry(Text1Geometry);
     m_text1->setMaxLength(std::numeric_limits<int>::max());
+    m_text1->setAccessibleName(m_label1->text());
+    m_label1->setBuddy(m_text1);
 
     m_commonDialog1 = new CommonDialog(this);
     m_commonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
