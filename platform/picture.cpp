@@ -146,7 +146,11 @@ bool isTruncated(const BmpHeader &h, qint64 fileSize)
     constexpr qint64 Rgb = 0, BitFields = 3, AlphaBitFields = 6;
     if (h.compression != Rgb && h.compression != BitFields && h.compression != AlphaBitFields)
         return false;
-    return h.pixelOffset + h.rowBytes() * qAbs(h.height) > fileSize;
+    const qint64 rowBytes = h.rowBytes();
+    if (rowBytes <= 0 || h.pixelOffset > fileSize)
+        return rowBytes > 0;
+    // Divided, not multiplied: a header may claim 2^31 rows of 2^40 bytes.
+    return qAbs(h.height) > (fileSize - h.pixelOffset) / rowBytes;
 }
 
 // The usual frame, an uncompressed 24- or 32-bit BMP, is read here row by row
@@ -158,7 +162,7 @@ std::optional<QImage> readPlainBmp(QFile &file, const BmpHeader &h)
         || h.width <= 0 || h.height == 0)
         return std::nullopt;
     const qint64 rows = qAbs(h.height);
-    if (h.width * rows * 4 > qint64(MaxDecodedPictureMegabytes) * 1024 * 1024)
+    if (rows > qint64(MaxDecodedPictureMegabytes) * 1024 * 1024 / 4 / h.width)
         return QImage();
     QImage image(int(h.width), int(rows), QImage::Format_RGB32);
     if (image.isNull() || !file.seek(h.pixelOffset))

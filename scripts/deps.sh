@@ -7,6 +7,7 @@ TARVEK_PACKAGES=(
     qt6-base-dev libgl-dev
     fonts-liberation2   # the font embedded in the program
     xvfb xdotool libxcb1-dev  # the real-window test and the headless demo
+    dpkg-dev file             # the .deb: dpkg-shlibdeps finds its dependencies
 )
 
 ensure_packages() {

@@ -23,6 +23,7 @@ private slots:
     void badFrameStopsThenReports_data();
     void badFrameStopsThenReports();
     void closingMidRunReportsNothing();
+    void hundredRuns();
     void realTimersPlayToTheEnd();
 
 private:
@@ -101,6 +102,7 @@ void tst_Animation::startText_data()
     QTest::newRow("one above largest keeps the last run's") << u"100"_s << u"65536"_s << 100;
     QTest::newRow("beyond 32 bits keeps the last run's") << u"100"_s << u"99999999999"_s << 100;
     QTest::newRow("second press reads the new text") << u"100"_s << u"40"_s << 40;
+    QTest::newRow("a megabyte of digits keeps the last run's") << u"100"_s << QString(1 << 20, u'9') << 100;
 }
 
 void tst_Animation::startText()
@@ -256,6 +258,17 @@ void tst_Animation::closingMidRunReportsNothing()
     QCOMPARE(m_stages.size(), 5);
     QVERIFY(m_runtime->reports.isEmpty());
     QVERIFY(!m_runtime->clock().armed());
+}
+
+void tst_Animation::hundredRuns()
+{
+    // Under LeakSanitizer (the asan build) a picture that is never released fails here.
+    for (int run = 0; run < 100; ++run) {
+        press(QString());
+        play(40ms);
+    }
+    QCOMPARE(m_stages.size(), 100 * StageCount);
+    QVERIFY(m_runtime->reports.isEmpty());
 }
 
 void tst_Animation::realTimersPlayToTheEnd()

@@ -132,6 +132,9 @@ void tst_Pictures::content_data()
     QTest::newRow("bmp half the pixels") << full.left(54 + 96000) << QSize();
     QTest::newRow("bmp claims 60000 x 60000") << bmpFile(60000, 60000, 24, 0, QByteArray(64, '\0')) << QSize();
     QTest::newRow("RLE8 bmp claims 60000 x 60000") << bmpFile(60000, 60000, 8, 1, QByteArray::fromHex("0001"), Palette4) << QSize();
+    QTest::newRow("bmp claims 2^31 x 2^31") << bmpFile(2147483647, -2147483647, 24, 0, QByteArray(64, '\0')) << QSize();
+    QTest::newRow("fuzz: row size times height overflows")
+        << QByteArray::fromBase64("Qk0+AAAAAAAAQDYAAAAoAAAAAgEAYIAAAsJFAF0AAAAAAAAAAAAAAAAAHwD/fwB84AM=") << QSize();
     QTest::newRow("bmp claims negative width") << bmpFile(-320, 200, 24, 0, QByteArray(64, '\0')) << QSize();
     QTest::newRow("bmp claims zero height") << bmpFile(320, 0, 24, 0, QByteArray(64, '\0')) << QSize();
     QTest::newRow("bmp claims 7 bits per pixel") << bmpFile(2, 2, 7, 0, QByteArray(16, '\0')) << QSize();
