@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QImageReader>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -20,7 +23,9 @@ private slots:
     void startState();
     void keyboard_data();
     void keyboard();
+    void framesOfOtherSizes();
     void textBoxTakesLongText();
+    void windowsIconHasItsThreeImages();
 
 private:
     std::unique_ptr<TestRuntime> m_runtime;
@@ -132,11 +137,59 @@ void tst_Form1::keyboard()
     QCOMPARE(m_form->timer(1).isEnabled(), starts);
 }
 
+void tst_Form1::framesOfOtherSizes()
+{
+    const auto filled = [](QSize size) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(qRgb(255, 0, 0));
+        return image;
+    };
+    // A large frame lies under every control; a small one leaves no trace of it.
+    m_form->image1().setPicture(filled({640, 480}));
+    QImage shot = m_form->grab().toImage();
+    for (const char *name : {"Command1", "Label1", "Text1"}) {
+        const auto *control = m_form->findChild<QWidget *>(QLatin1String(name));
+        QVERIFY2(shot.pixel(control->geometry().center()) != qRgb(255, 0, 0), name);
+    }
+    m_form->image1().setPicture(filled({160, 100}));
+    QCOMPARE(m_form->image1().geometry(), QRect(0, 0, 160, 100));
+    shot = m_form->grab().toImage();
+    QCOMPARE(shot.pixel(100, 50), qRgb(255, 0, 0));
+    QVERIFY(shot.pixel(250, 150) != qRgb(255, 0, 0));
+}
+
 void tst_Form1::textBoxTakesLongText()
 {
     const QString pasted(1 << 20, u'9');
     m_form->text1().setText(pasted);
     QCOMPARE(m_form->text1().text().size(), pasted.size());
+}
+
+void tst_Form1::windowsIconHasItsThreeImages()
+{
+    // Windows builds carry the icon as an .ico assembled by make_ico; it is
+    // checked here so that it cannot rot where it is not built.
+    QTemporaryDir dir;
+    const QString ico = dir.filePath(u"tarvek.ico"_s);
+    const QString icons = QStringLiteral(ICON_DIR);
+    QCOMPARE(QProcess::execute(QStringLiteral(MAKE_ICO), {ico, icons + u"/tarvek-32-2.xpm"_s,
+                                                          icons + u"/tarvek-32-16.xpm"_s, icons + u"/tarvek-16-16.xpm"_s}), 0);
+    QImageReader reader(ico, "ico");
+    QCOMPARE(reader.imageCount(), 3);
+    const QList<std::pair<int, int>> expected = {{32, 2}, {32, 16}, {16, 16}}; // side, colours at most
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(reader.jumpToImage(i));
+        const QImage image = reader.read().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(image.size(), QSize(expected[i].first, expected[i].first));
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                colours.insert(image.pixel(x, y));
+        QVERIFY(colours.size() > 1 && colours.size() <= expected[i].second);
+        // The same picture as the window icon's image of that size.
+        QCOMPARE(image, QImage(icons + (i == 0 ? u"/tarvek-32-2.xpm"_s : i == 1 ? u"/tarvek-32-16.xpm"_s : u"/tarvek-16-16.xpm"_s))
+                            .convertToFormat(QImage::Format_RGB32));
+    }
 }
 
 QTEST_MAIN(tst_Form1)
