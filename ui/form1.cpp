@@ -8,6 +8,12 @@
 
 #include <limits>
 
+// The icon's three pictures, compiled in: read this way they need no image
+// plug-in lookup at start-up.
+#include "icons/tarvek-16-16.xpm"
+#include "icons/tarvek-32-16.xpm"
+#include "icons/tarvek-32-2.xpm"
+
 namespace {
 constexpr QRect Image1Geometry{0, 0, 320, 200};
 constexpr QRect Command1Geometry{123, 216, 73, 25};
@@ -24,8 +30,8 @@ QImage initialPicture()
 QIcon programIcon()
 {
     QIcon icon;
-    for (const char *name : {":/tarvek/tarvek-16-16.xpm", ":/tarvek/tarvek-32-16.xpm", ":/tarvek/tarvek-32-2.xpm"})
-        icon.addFile(QString::fromLatin1(name));
+    for (const char *const *xpm : {tarvek_16_16, tarvek_32_16, tarvek_32_2})
+        icon.addPixmap(QPixmap(xpm));
     return icon;
 }
 } // namespace
