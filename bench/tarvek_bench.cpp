@@ -155,9 +155,9 @@ std::vector<double> referenceHops(int interval, int runs)
         long long due = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
         for (int hop = 0; hop < StageCount; ++hop) {
             due += interval * 1'000'000LL;
-            itimerspec spec{};
-            spec.it_value = {time_t(due / 1'000'000'000), long(due % 1'000'000'000)};
-            timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+            itimerspec setting{};
+            setting.it_value = {time_t(due / 1'000'000'000), long(due % 1'000'000'000)};
+            timerfd_settime(fd, TFD_TIMER_ABSTIME, &setting, nullptr);
             uint64_t expirations = 0;
             if (read(fd, &expirations, sizeof expirations) != sizeof expirations)
                 break;

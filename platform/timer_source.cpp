@@ -73,16 +73,16 @@ public:
         m_deadline = deadline;
         // An all-zero value would disarm the timer instead of firing at once.
         const auto ns = std::max<std::int64_t>((deadline - SpinStretch).count(), 1);
-        itimerspec spec{};
-        spec.it_value.tv_sec = ns / 1'000'000'000;
-        spec.it_value.tv_nsec = ns % 1'000'000'000;
-        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec setting{};
+        setting.it_value.tv_sec = ns / 1'000'000'000;
+        setting.it_value.tv_nsec = ns % 1'000'000'000;
+        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &setting, nullptr);
     }
 
     void cancel() override
     {
-        itimerspec spec{};
-        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec setting{};
+        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &setting, nullptr);
     }
 
 private:
