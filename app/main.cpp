@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include <QApplication>
+#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
@@ -10,6 +11,11 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, qtArgv);
     // One style everywhere: the layout is fixed in pixels.
     QApplication::setStyle(QStringLiteral("Fusion"));
+    // The report and the menus too, not only the window, use the embedded font.
+    QApplication::setFont(uiFont());
+    QTranslator qtTexts;
+    if (qtTexts.load(QString::fromLatin1(QtTranslationResource)))
+        QCoreApplication::installTranslator(&qtTexts);
 
     RuntimeServices runtime;
     Form1 form(runtime);

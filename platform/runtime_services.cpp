@@ -1,6 +1,7 @@
 #include "runtime_services.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -25,6 +26,8 @@ void RuntimeServices::report(const RuntimeError &error, QWidget *window)
     QMessageBox box(QMessageBox::Critical, window ? window->windowTitle() : QString(),
                     reportText(error), QMessageBox::Ok, window);
     box.setObjectName(QStringLiteral("ErrorReport"));
+    // Qt's own Russian texts keep the Latin "OK".
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("ОК"));
     box.exec();
 }
 

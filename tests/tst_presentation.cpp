@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 // What the window offers beyond its pixels at 100 %: a screen scaled by 2, and
 // the names assistive technology reads.
@@ -16,6 +17,7 @@ class tst_Presentation : public QObject
 private slots:
     void scaledScreenKeepsPixelsCrisp();
     void accessibleNames();
+    void qtTextsInRussian();
 };
 
 void tst_Presentation::scaledScreenKeepsPixelsCrisp()
@@ -65,6 +67,13 @@ void tst_Presentation::accessibleNames()
     QCOMPARE(names.size(), StageCount);
     QCOMPARE(names[4], u"Кадр 5"_s);
     QCOMPARE(names.last(), u"Последний кадр"_s);
+}
+
+void tst_Presentation::qtTextsInRussian()
+{
+    QTranslator qtTexts;
+    QVERIFY(qtTexts.load(QString::fromLatin1(QtTranslationResource)));
+    QCOMPARE(qtTexts.translate("QLineEdit", "Select All"), u"Выделить всё"_s); // the text box's menu
 }
 
 int main(int argc, char *argv[])

@@ -47,3 +47,7 @@ private:
 // The font of every control, embedded in the program so that the fixed layout
 // looks the same whatever fonts the machine has.
 QFont uiFont();
+
+// Where Qt's own texts (the buttons of a report, the text box's menu) are found
+// in Russian; embedded, for the same reason as the font.
+inline constexpr char QtTranslationResource[] = ":/tarvek/qtbase_ru.qm";
