@@ -3,7 +3,6 @@
 #include "runtime_error.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 
 #include <memory>
@@ -14,6 +13,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <QFileInfo>
 #endif
 
 namespace {

@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
