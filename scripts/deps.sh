@@ -6,7 +6,7 @@ TARVEK_PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     fonts-liberation2 qt6-translations-l10n  # the font and Qt's Russian texts, embedded
-    xvfb xdotool libxcb1-dev  # the real-window test and the headless demo
+    xvfb xdotool openbox wmctrl libxcb1-dev  # the real-window test and the headless demo
     dpkg-dev file             # the .deb: dpkg-shlibdeps finds its dependencies
 )
 
