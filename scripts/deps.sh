@@ -6,7 +6,9 @@ TARVEK_PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     fonts-liberation2 qt6-translations-l10n  # the font and Qt's Russian texts, embedded
-    xvfb xdotool openbox wmctrl libxcb1-dev  # the real-window test and the headless demo
+    xvfb xdotool openbox wmctrl  # the X11 real-window test and the headless demo
+    qt6-wayland sway grim wtype  # the Wayland real-window test
+    libxcb1-dev               # the benchmark sees the window mapped
     dpkg-dev file             # the .deb: dpkg-shlibdeps finds its dependencies
 )
 

@@ -1,0 +1,338 @@
+#include "test_support.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+const QRgb Red = qRgb(255, 0, 0), Green = qRgb(0, 255, 0), Blue = qRgb(0, 0, 255), White = qRgb(255, 255, 255);
+const QList<QRgb> Palette4 = {Red, Green, Blue, White};
+constexpr int Mismatch = ErrorNumber::TypeMismatch, Overflow = ErrorNumber::Overflow, Invalid = ErrorNumber::InvalidPicture;
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray a;
+    for (int v : values)
+        a += char(v);
+    return a;
+}
+
+// 2 x 2 pictures: red, green on top; blue, white below (bottom row stored first).
+QByteArray twoByTwo(int bpp, int compression = 0, bool topDown = false)
+{
+    QByteArray top, bottom;
+    switch (bpp) {
+    case 32: top = bytes({0, 0, 255, 9, 0, 255, 0, 9}); bottom = bytes({255, 0, 0, 9, 255, 255, 255, 9}); break; // reserved bytes set
+    case 24: top = bytes({0, 0, 255, 0, 255, 0, 0, 0}); bottom = bytes({255, 0, 0, 255, 255, 255, 0, 0}); break;
+    case 16: top = bytes({0x00, 0x7c, 0xe0, 0x03}); bottom = bytes({0x1f, 0x00, 0xff, 0x7f}); break;
+    case 8:
+        if (compression == 1)
+            return bmpFile(2, 2, 8, 1, bytes({1, 2, 1, 3, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1}), Palette4);
+        top = bytes({0, 1, 0, 0}); bottom = bytes({2, 3, 0, 0}); break;
+    case 4:
+        if (compression == 2)
+            return bmpFile(2, 2, 4, 2, bytes({2, 0x23, 0, 0, 2, 0x01, 0, 0, 0, 1}), Palette4);
+        top = bytes({0x01, 0, 0, 0}); bottom = bytes({0x23, 0, 0, 0}); break;
+    case 1: // palette red, white: top red white, bottom white white
+        return bmpFile(2, 2, 1, 0, bytes({0xc0, 0, 0, 0, 0x40, 0, 0, 0}), {Red, White});
+    }
+    return bmpFile(2, 2, bpp, 0, topDown ? top + bottom : bottom + top, bpp <= 8 ? Palette4 : QList<QRgb>{}, topDown);
+}
+
+QByteArray encoded(int w, int h, const char *format)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(Green);
+    image.setPixel(0, 0, Red);
+    image.setPixel(1, 1, White);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return data;
+}
+
+bool near(QRgb a, QRgb b) // 5-bit channels come back as 248, not 255
+{
+    return qAbs(qRed(a) - qRed(b)) < 8 && qAbs(qGreen(a) - qGreen(b)) < 8 && qAbs(qBlue(a) - qBlue(b)) < 8;
+}
+
+void write(const QString &name, const QByteArray &data, qint64 sparseSize = 0)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || (sparseSize && !file.resize(sparseSize)))
+        qFatal("cannot write %s", qPrintable(name));
+}
+} // namespace
+
+// The runtime layer: text to integer, errors, timers on the manual clock, and
+// loadPicture() with every BMP variant and every way a file can fail to be one.
+class tst_Platform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+    }
+    void textToInteger_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<int>("error"); // 0: converts to expected
+        QTest::newRow("plain") << u"100"_s << 100 << 0;
+        QTest::newRow("zero") << u"0"_s << 0 << 0;
+        QTest::newRow("leading zeros") << u"007"_s << 7 << 0;
+        QTest::newRow("blanks around") << u" \t100 \t"_s << 100 << 0;
+        QTest::newRow("tab before") << u"\t42"_s << 42 << 0;
+        QTest::newRow("plus sign and blanks") << u" +250 "_s << 250 << 0;
+        QTest::newRow("negative") << u"-5"_s << -5 << 0;
+        QTest::newRow("negative zero") << u"-0"_s << 0 << 0;
+        QTest::newRow("largest") << u"2147483647"_s << 2147483647 << 0;
+        QTest::newRow("smallest") << u"-2147483648"_s << -2147483647 - 1 << 0;
+        QTest::newRow("megabyte of blanks around") << QString(1 << 19, u' ') + u"42"_s + QString(1 << 19, u' ') << 42 << 0;
+        QTest::newRow("one above largest") << u"2147483648"_s << 0 << Overflow;
+        QTest::newRow("one below smallest") << u"-2147483649"_s << 0 << Overflow;
+        QTest::newRow("twenty digits") << u"99999999999999999999"_s << 0 << Overflow;
+        QTest::newRow("megabyte of digits") << QString(1 << 20, u'7') << 0 << Overflow;
+        QTest::newRow("empty") << QString() << 0 << Mismatch;
+        QTest::newRow("blanks only") << u"   "_s << 0 << Mismatch;
+        QTest::newRow("letters") << u"abc"_s << 0 << Mismatch;
+        QTest::newRow("digits then letter") << u"12a"_s << 0 << Mismatch;
+        QTest::newRow("exponent") << u"1e2"_s << 0 << Mismatch;
+        QTest::newRow("fraction") << u"12.5"_s << 0 << Mismatch;
+        QTest::newRow("hexadecimal") << u"0x10"_s << 0 << Mismatch;
+        QTest::newRow("sign alone") << u"+"_s << 0 << Mismatch;
+        QTest::newRow("minus alone") << u"-"_s << 0 << Mismatch;
+        QTest::newRow("double sign") << u"--5"_s << 0 << Mismatch;
+        QTest::newRow("blank inside") << u" 5 5 "_s << 0 << Mismatch;
+        QTest::newRow("sign apart from digits") << u"- 5"_s << 0 << Mismatch;
+        QTest::newRow("arabic-indic digits") << u"١٠٠"_s << 0 << Mismatch;
+        QTest::newRow("full-width digits") << u"１００"_s << 0 << Mismatch;
+        QTest::newRow("no-break space") << u"\u00a0100"_s << 0 << Mismatch;
+        QTest::newRow("embedded NUL") << QString::fromUtf16(u"10\0" "0", 4) << 0 << Mismatch;
+        QTest::newRow("overflowing digits then a letter") << u"99999999999999999999x"_s << 0 << Mismatch;
+    }
+    void textToInteger()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        QFETCH(int, error);
+        try {
+            const std::int32_t value = ::textToInteger(text);
+            QCOMPARE(error, 0);
+            QCOMPARE(value, expected);
+        } catch (const RuntimeError &e) {
+            QCOMPARE(e.number(), error);
+        }
+    }
+    void errorTexts_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("6") << 6 << QString() << u"Ошибка выполнения 6:\nПереполнение"_s;
+        QTest::newRow("13") << 13 << QString() << u"Ошибка выполнения 13:\nНесоответствие типов"_s;
+        QTest::newRow("53") << 53 << u"5.bmp"_s << u"Ошибка выполнения 53:\nФайл не найден\n\nФайл: «5.bmp»"_s;
+        QTest::newRow("70") << 70 << u"1.bmp"_s << u"Ошибка выполнения 70:\nДоступ запрещён\n\nФайл: «1.bmp»"_s;
+        QTest::newRow("75") << 75 << u"-1.bmp"_s << u"Ошибка выполнения 75:\nОшибка доступа к пути или файлу\n\nФайл: «-1.bmp»"_s;
+        QTest::newRow("380") << 380 << QString() << u"Ошибка выполнения 380:\nНедопустимое значение свойства"_s;
+        QTest::newRow("481") << 481 << u"7.bmp"_s << u"Ошибка выполнения 481:\nНедопустимое изображение\n\nФайл: «7.bmp»"_s;
+    }
+    void errorTexts()
+    {
+        QFETCH(int, number);
+        QFETCH(QString, fileName);
+        QFETCH(QString, report);
+        QCOMPARE(reportText(RuntimeError(number, fileName)), report);
+    }
+    void timerTicks_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("resetAfter"); // ms after enabling at which Interval is set again; -1: never
+        QTest::addColumn<int>("disableAfter"); // -1: never
+        QTest::addColumn<QList<qint64>>("expected"); // within the first 350 ms; empty with error: refused
+        QTest::newRow("first tick one interval after enabling") << 100 << -1 << -1 << QList<qint64>{100, 200, 300};
+        QTest::newRow("one millisecond") << 1 << -1 << 4 << QList<qint64>{1, 2, 3, 4};
+        QTest::newRow("zero never ticks") << 0 << -1 << -1 << QList<qint64>{};
+        QTest::newRow("largest") << 65535 << -1 << -1 << QList<qint64>{};
+        QTest::newRow("interval set restarts the count") << 100 << 60 << -1 << QList<qint64>{160, 260};
+        QTest::newRow("disabled timer is silent") << 100 << -1 << 150 << QList<qint64>{100};
+        QTest::newRow("one above largest refused") << 65536 << -1 << -1 << QList<qint64>{250};
+        QTest::newRow("negative refused") << -1 << -1 << -1 << QList<qint64>{250};
+        QTest::newRow("far out refused") << std::numeric_limits<int>::min() << -1 << -1 << QList<qint64>{250};
+    }
+    void timerTicks()
+    {
+        QFETCH(int, interval);
+        QFETCH(int, resetAfter);
+        QFETCH(int, disableAfter);
+        QFETCH(QList<qint64>, expected);
+        TestRuntime runtime;
+        RuntimeTimer timer(runtime.timers());
+        QList<qint64> ticks;
+        Nanoseconds start{};
+        connect(&timer, &RuntimeTimer::timer, this, [&] { ticks << (runtime.timers().now() - start) / 1ms; });
+        timer.setInterval(250);
+        try {
+            timer.setInterval(interval);
+        } catch (const RuntimeError &error) { // refused: the interval stays as it was
+            QCOMPARE(error.number(), ErrorNumber::InvalidPropertyValue);
+            interval = 250;
+        }
+        QCOMPARE(timer.interval(), interval);
+        runtime.clock().advance(1s); // a disabled timer never ticks
+        QVERIFY(ticks.isEmpty());
+        start = runtime.clock().now();
+        timer.setEnabled(true);
+        for (int ms = 1; ms <= 350; ++ms) {
+            runtime.clock().advance(1ms);
+            if (ms == resetAfter)
+                timer.setInterval(interval);
+            if (ms == disableAfter)
+                timer.setEnabled(false);
+        }
+        QCOMPARE(ticks, expected);
+    }
+    void lateTickIsDeliveredOnce()
+    {
+        TestRuntime runtime;
+        RuntimeTimer timer(runtime.timers());
+        timer.setInterval(10);
+        const Nanoseconds start = runtime.clock().now();
+        QList<qint64> due, delivered;
+        connect(&timer, &RuntimeTimer::timer, this, [&] {
+            due << (runtime.timers().now() - start) / 1ms;
+            delivered << (runtime.clock().now() - start) / 1ms;
+            if (delivered.size() == 1)
+                runtime.clock().passTime(25ms); // the ticks due at 20 and 30 fall inside
+        });
+        timer.setEnabled(true);
+        runtime.clock().advance(55ms);
+        QCOMPARE(due, (QList<qint64>{10, 20, 40, 50})); // 30 is folded into 20
+        QCOMPARE(delivered, (QList<qint64>{10, 35, 40, 50}));
+    }
+    void pictureContent_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<qint64>("sparseSize"); // the file is extended with a hole to this size; 0: as it is
+        QTest::addColumn<QSize>("size"); // empty: must fail as an invalid picture
+        const QSize two(2, 2), none;
+        QTest::newRow("bmp 1 bit") << twoByTwo(1) << 0LL << two;
+        QTest::newRow("bmp 4 bit") << twoByTwo(4) << 0LL << two;
+        QTest::newRow("bmp 4 bit RLE") << twoByTwo(4, 2) << 0LL << two;
+        QTest::newRow("bmp 8 bit") << twoByTwo(8) << 0LL << two;
+        QTest::newRow("bmp 8 bit RLE") << twoByTwo(8, 1) << 0LL << two;
+        QTest::newRow("bmp 16 bit") << twoByTwo(16) << 0LL << two;
+        QTest::newRow("bmp 24 bit") << twoByTwo(24) << 0LL << two;
+        QTest::newRow("bmp 24 bit top-down") << twoByTwo(24, 0, true) << 0LL << two;
+        QTest::newRow("bmp 32 bit") << twoByTwo(32) << 0LL << two;
+        QTest::newRow("bmp 32 bit top-down") << twoByTwo(32, 0, true) << 0LL << two;
+        QTest::newRow("bmp 1920 x 1080") << encoded(1920, 1080, "BMP") << 0LL << QSize(1920, 1080);
+        QTest::newRow("png under a .bmp name") << encoded(64, 40, "PNG") << 0LL << QSize(64, 40);
+        QTest::newRow("RLE8 runs past the picture")
+            << bmpFile(2, 2, 8, 1, QByteArray::fromHex("01020103ff0100000100010102ff0002ffff0001"), Palette4) << 0LL << two;
+        for (int bpp : {1, 4, 8, 16, 24, 32}) // a row short
+            QTest::addRow("bmp %d bit cut short", bpp) << twoByTwo(bpp).chopped(4) << 0LL << none;
+        QTest::newRow("empty file") << QByteArray() << 0LL << none;
+        QTest::newRow("text") << QByteArray("BM, but not a picture") << 0LL << none;
+        QTest::newRow("bmp header only") << encoded(320, 200, "BMP").left(54) << 0LL << none;
+        QTest::newRow("good bmp in a file above 256 MiB") << twoByTwo(24) << (256LL << 20) + 1 << none;
+        QTest::newRow("24 bit bmp decoding to 280 MB") << bmpFile(10000, 7000, 24, 0, {}) << 54 + 30000LL * 7000 << none;
+        QTest::newRow("RLE8 bmp claims 60000 x 60000") << bmpFile(60000, 60000, 8, 1, QByteArray::fromHex("0001"), Palette4) << 0LL << none;
+        QTest::newRow("bmp claims 60000 x 60000") << bmpFile(60000, 60000, 24, 0, QByteArray(64, '\0')) << 0LL << none;
+        QTest::newRow("bmp claims 2^31 x 2^31") << bmpFile(2147483647, -2147483647, 24, 0, QByteArray(64, '\0')) << 0LL << none;
+        QTest::newRow("fuzz: row size times height overflows")
+            << QByteArray::fromBase64("Qk0+AAAAAAAAQDYAAAAoAAAAAgEAYIAAAsJFAF0AAAAAAAAAAAAAAAAAHwD/fwB84AM=") << 0LL << none;
+        QTest::newRow("bmp claims negative width") << bmpFile(-320, 200, 24, 0, QByteArray(64, '\0')) << 0LL << none;
+        QTest::newRow("bmp claims zero height") << bmpFile(320, 0, 24, 0, QByteArray(64, '\0')) << 0LL << none;
+        QTest::newRow("bmp claims 7 bits per pixel") << bmpFile(2, 2, 7, 0, QByteArray(16, '\0')) << 0LL << none;
+    }
+    void pictureContent()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, sparseSize);
+        QFETCH(QSize, size);
+        write(u"frame.bmp"_s, content, sparseSize);
+        QElapsedTimer watchdog;
+        watchdog.start();
+        try {
+            const QImage image = loadPicture(u"frame.bmp"_s);
+            QVERIFY2(size.isValid(), "a broken file was taken for a picture");
+            QCOMPARE(image.size(), size);
+            QVERIFY(near(image.pixel(0, 0), Red));
+            QVERIFY(near(image.pixel(1, 1), White));
+            if (size == QSize(2, 2) && qstrcmp(QTest::currentDataTag(), "bmp 1 bit") != 0) // red and white only
+                QVERIFY(near(image.pixel(1, 0), Green) && near(image.pixel(0, 1), Blue));
+        } catch (const RuntimeError &error) {
+            QVERIFY2(!size.isValid(), qPrintable(reportText(error)));
+            QCOMPARE(error.number(), Invalid);
+            QCOMPARE(error.fileName(), u"frame.bmp"_s);
+        }
+        QVERIFY2(watchdog.elapsed() < 10000, "hung on a hostile file");
+    }
+    void fileSystemObjects_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("error"); // above 100: loads, 100 + its width
+        QTest::newRow("missing") << u"missing"_s << ErrorNumber::FileNotFound;
+        QTest::newRow("unreadable") << u"unreadable"_s << ErrorNumber::PermissionDenied;
+        QTest::newRow("directory") << u"directory"_s << ErrorNumber::PathFileAccess;
+        QTest::newRow("FIFO without a writer") << u"fifo"_s << ErrorNumber::PathFileAccess;
+        QTest::newRow("link to a device") << u"device"_s << ErrorNumber::PathFileAccess;
+        QTest::newRow("symbolic link loop") << u"loop"_s << ErrorNumber::PathFileAccess;
+        QTest::newRow("link to a good frame") << u"link"_s << 102;
+        QTest::newRow("upper-case ending found") << u"upper"_s << 102;
+        QTest::newRow("lower-case ending preferred") << u"both"_s << 103;
+        QTest::newRow("other stem not taken") << u"stem"_s << ErrorNumber::FileNotFound;
+    }
+    void fileSystemObjects()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, error);
+        if (kind == u"directory")
+            QVERIFY(QDir().mkdir(u"1.bmp"_s));
+        if (kind == u"fifo")
+            QCOMPARE(::mkfifo("1.bmp", 0644), 0);
+        if (kind == u"device")
+            QVERIFY(QFile::link(u"/dev/zero"_s, u"1.bmp"_s));
+        if (kind == u"loop")
+            QVERIFY(QFile::link(u"1.bmp"_s, u"2.bmp"_s) && QFile::link(u"2.bmp"_s, u"1.bmp"_s));
+        if (kind == u"link")
+            QVERIFY(QFile::link(u"good.png"_s, u"1.bmp"_s));
+        write(kind == u"upper" || kind == u"both" ? u"1.BMP"_s : kind == u"stem" ? u"01.bmp"_s : u"good.png"_s, twoByTwo(24));
+        if (kind == u"both")
+            write(u"1.bmp"_s, encoded(3, 3, "BMP"));
+        if (kind == u"unreadable")
+            write(u"1.bmp"_s, twoByTwo(24)), QFile::setPermissions(u"1.bmp"_s, {});
+        // Root may read any file: the load runs in a child that has given that up,
+        // and exits with the error number, or 100 + the picture's width.
+        QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                       | QFile::ReadOther | QFile::ExeOther));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(1);
+            try {
+                ::_exit(100 + loadPicture(u"1.bmp"_s).width());
+            } catch (const RuntimeError &e) {
+                ::_exit(e.fileName() == u"1.bmp"_s ? e.number() : 2);
+            }
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), error);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_MAIN(tst_Platform)
+#include "tst_platform.moc"
