@@ -3,12 +3,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QImageReader>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
@@ -46,11 +44,6 @@ private slots:
     void init()
     {
         m_fixture.emplace();
-        m_shown.clear();
-        m_names.clear();
-        m_shownAt.clear();
-        m_paints = 0;
-        m_oneTimerAtMost = true;
         form().image1().installEventFilter(new PaintCounter(m_paints, &form()));
         connect(&form().stageChain(), &StageChain::stageFinished, this, [this] {
             m_shown << form().image1().picture().pixel(0, 0);
@@ -99,10 +92,9 @@ private slots:
         QCOMPARE(form().minimumSize(), form().maximumSize());
         const QList<QSize> iconSizes = form().windowIcon().availableSizes();
         QVERIFY(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
-        QImage black(320, 200, QImage::Format_RGB32);
-        black.fill(qRgb(0, 0, 0));
-        QCOMPARE(form().image1().picture(), black);
-        QCOMPARE(form().grab().toImage().pixel(319, 199), qRgb(0, 0, 0));
+        const QImage shown = form().grab().toImage().copy(0, 0, 320, 200); // the black start picture
+        QCOMPARE(shown.convertToFormat(QImage::Format_Mono).convertToFormat(shown.format()), shown);
+        QCOMPARE(shown.pixel(0, 0) | shown.pixel(319, 199) | shown.pixel(160, 100), qRgb(0, 0, 0));
         QVERIFY(form().command1().isEnabled());
         QCOMPARE(QApplication::focusWidget(), &form().command1());
         QVERIFY(form().findChild<CommonDialog *>(u"CommonDialog1"_s));
@@ -149,17 +141,14 @@ private slots:
     }
     void framesOfOtherSizes()
     {
-        const auto filled = [](QSize size) {
-            QImage image(size, QImage::Format_RGB32);
-            image.fill(qRgb(255, 0, 0));
-            return image;
-        };
+        QImage red(640, 480, QImage::Format_RGB32);
+        red.fill(qRgb(255, 0, 0));
         // A large frame lies under every control; a small one leaves no trace of it.
-        form().image1().setPicture(filled({640, 480}));
+        form().image1().setPicture(red);
         QImage shot = form().grab().toImage();
         for (const char *name : {"Command1", "Label1", "Text1"})
             QVERIFY2(shot.pixel(form().findChild<QWidget *>(QLatin1String(name))->geometry().center()) != qRgb(255, 0, 0), name);
-        form().image1().setPicture(filled({160, 100}));
+        form().image1().setPicture(red.copy(0, 0, 160, 100));
         QCOMPARE(form().image1().geometry(), QRect(0, 0, 160, 100));
         shot = form().grab().toImage();
         QCOMPARE(shot.pixel(100, 50), qRgb(255, 0, 0));
@@ -168,24 +157,15 @@ private slots:
     void errorReportBox()
     {
         // The real report: modal over the window, with its caption, the text and «ОК».
-        RuntimeServices services;
-        QString title, text, buttons;
-        bool critical = false;
+        QStringList seen; // caption, text, buttons, critical or not
         QTimer::singleShot(0, this, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            title = box->windowTitle();
-            text = box->text();
-            critical = box->icon() == QMessageBox::Critical;
-            for (QAbstractButton *button : box->buttons())
-                buttons += button->text();
+            seen << box->windowTitle() << box->text() << box->buttons().constFirst()->text() << QString::number(box->buttons().size())
+                 << (box->icon() == QMessageBox::Critical ? u"critical"_s : QString());
             box->accept();
         });
-        services.report(RuntimeError(ErrorNumber::FileNotFound, u"5.bmp"_s), &form());
-        QCOMPARE(title, u"Тарвек"_s);
-        QCOMPARE(text, u"Ошибка выполнения 53:\nФайл не найден\n\nФайл: «5.bmp»"_s);
-        QCOMPARE(buttons, u"ОК"_s);
-        QVERIFY(critical);
+        RuntimeServices().report(RuntimeError(ErrorNumber::FileNotFound, u"5.bmp"_s), &form());
+        QCOMPARE(seen, (QStringList{u"Тарвек"_s, u"Ошибка выполнения 53:\nФайл не найден\n\nФайл: «5.bmp»"_s, u"ОК"_s, u"1"_s, u"critical"_s}));
     }
     void scaledScreenKeepsPixelsCrisp()
     {
@@ -284,11 +264,8 @@ private slots:
             press(QString::number(interval));
             m_fixture->play(std::chrono::milliseconds(33 * std::max(interval, loadMs) + 10));
             QCOMPARE(m_shown, colours(33));
-            QList<qint64> due;
-            for (qint64 stage = 1; stage <= 33; ++stage)
-                due << (loadMs <= interval ? stage * interval : 0);
-            if (loadMs <= interval) // frame n is due n intervals after the press, whatever the loads take
-                QCOMPARE(m_shownAt, due);
+            for (int n = 1; n <= 33 && loadMs <= interval; ++n) // due n intervals after the press, whatever the loads take
+                QCOMPARE(m_shownAt[n - 1], qint64(n) * interval);
             QCOMPARE(m_names[0], u"Кадр 1"_s);
             QCOMPARE(m_names[31], u"Кадр 32"_s);
             QCOMPARE(m_names[32], u"Последний кадр"_s);
@@ -310,7 +287,6 @@ private slots:
         QTest::newRow("garbage 7.bmp") << u"7.bmp"_s << QByteArray("not a picture") << 7 << ErrorNumber::InvalidPicture;
         QTest::newRow("missing 1.bmp") << u"1.bmp"_s << QByteArray() << 1 << ErrorNumber::FileNotFound;
         QTest::newRow("missing -1.bmp") << u"-1.bmp"_s << QByteArray() << 33 << ErrorNumber::FileNotFound;
-        QTest::newRow("7.BMP is found for 7.bmp") << u"7.bmp"_s << QByteArray("7.BMP") << 0 << 0;
     }
     void badFrameStopsThenReports()
     {
@@ -319,18 +295,9 @@ private slots:
         QFETCH(int, stage);
         QFETCH(int, error);
         QDir dir(m_fixture->dir.path());
-        if (stage == 0) { // content is the name that mends it
-            QVERIFY(dir.rename(frame, QString::fromLatin1(content)));
-            press(u"100"_s);
-            m_fixture->play(4s);
-            QCOMPARE(m_shown, colours(33));
-            QVERIFY(runtime().reports.isEmpty());
-            return;
-        }
         QVERIFY(dir.rename(frame, u"parked"_s));
         QFile file(dir.filePath(frame));
-        if (!content.isNull())
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        QVERIFY(content.isNull() || (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
         file.close();
 
         press(u"100"_s);
@@ -382,6 +349,7 @@ private:
         m_names.clear();
         m_shownAt.clear();
         m_paints = 0;
+        m_oneTimerAtMost = true;
         m_pressedAt = runtime().clock().now();
         m_fixture->press(text);
     }
