@@ -9,6 +9,8 @@ int main(int argc, char *argv[])
     int qtArgc = argc > 0 ? 1 : 0;
     char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication app(qtArgc, qtArgv);
+    // On Wayland the window's icon comes from the installed desktop entry of this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TARVEK_APP_ID));
     // One style everywhere: the layout is fixed in pixels.
     QApplication::setStyle(QStringLiteral("Fusion"));
     // The report and the menus too, not only the window, use the embedded font.

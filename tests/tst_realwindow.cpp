@@ -27,7 +27,9 @@ private slots:
         QVERIFY(m_tarvek.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, 10000);
         m_window = windows().first();
-        const QStringList place = m_window.split(u' '); // Wayland: x, y, width, height
+        const QStringList place = m_window.split(u' '); // Wayland: x, y, width, height, id
+        if (m_wayland) // the desktop entry of this name gives the window its icon
+            QCOMPARE(place[4], u"invalid.tarvek.Tarvek"_s);
         m_origin = m_wayland ? QPoint(place[0].toInt(), place[1].toInt()) : QPoint();
         QCOMPARE(m_wayland ? QSize(place[2].toInt(), place[3].toInt()) : grab({0, 0, -1, -1}).size(), QSize(320, 309));
         QTRY_COMPARE(frameOnScreen(), 0);
@@ -109,7 +111,8 @@ private:
         process.waitForFinished(10000);
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
-    // The visible windows titled «Тарвек»: their ids on X11; on Wayland their places on the screen.
+    // The visible windows titled «Тарвек»: their ids on X11; on Wayland their
+    // places on the screen and the application's id.
     QStringList windows()
     {
         if (!m_wayland)
@@ -119,7 +122,8 @@ private:
         while (!nodes.isEmpty()) {
             const QJsonObject node = nodes.takeFirst(), r = node[u"rect"_s].toObject();
             if (node[u"name"_s] == u"Тарвек"_s && node[u"visible"_s].toBool())
-                found << u"%1 %2 %3 %4"_s.arg(r[u"x"_s].toInt()).arg(r[u"y"_s].toInt()).arg(r[u"width"_s].toInt()).arg(r[u"height"_s].toInt());
+                found << u"%1 %2 %3 %4 %5"_s.arg(r[u"x"_s].toInt()).arg(r[u"y"_s].toInt()).arg(r[u"width"_s].toInt())
+                             .arg(r[u"height"_s].toInt()).arg(node[u"app_id"_s].toString());
             for (const char *key : {"nodes", "floating_nodes"})
                 for (const QJsonValue child : node[QLatin1String(key)].toArray())
                     nodes << child.toObject();
