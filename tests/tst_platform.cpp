@@ -289,8 +289,10 @@ private slots:
         write(kind == u"upper" || kind == u"both" ? u"1.BMP"_s : kind == u"stem" ? u"01.bmp"_s : u"good.png"_s, twoByTwo(24));
         if (kind == u"both")
             write(u"1.bmp"_s, encoded(3, 3, "BMP"));
-        if (kind == u"unreadable")
-            write(u"1.bmp"_s, twoByTwo(24)), QFile::setPermissions(u"1.bmp"_s, {});
+        if (kind == u"unreadable") {
+            write(u"1.bmp"_s, twoByTwo(24));
+            QVERIFY(QFile::setPermissions(u"1.bmp"_s, {}));
+        }
         // Root may read any file: the load runs in a child that has given that up,
         // and exits with the error number, or 100 + the picture's width.
         QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner

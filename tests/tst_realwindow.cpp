@@ -157,8 +157,10 @@ private:
         if (m_wayland) { // the focus is on «Пуск» at start-up and on the text box after a run
             // Each wtype is a new keyboard; its first key waits until the window has taken it up.
             const auto keys = [this](const QStringList &args) { tool(u"wtype"_s, QStringList{u"-s"_s, u"300"_s} + args); };
-            if (!typed.isEmpty())
-                keys({u"-k"_s, u"Tab"_s}), keys({typed});
+            if (!typed.isEmpty()) {
+                keys({u"-k"_s, u"Tab"_s});
+                keys({typed});
+            }
             keys({u"-M"_s, u"shift"_s, u"-k"_s, u"Tab"_s, u"-m"_s, u"shift"_s});
             keys({u"-k"_s, u"space"_s});
             return;
@@ -166,8 +168,10 @@ private:
         const auto click = [this](int x, int y) {
             tool(u"xdotool"_s, {u"mousemove"_s, u"--window"_s, m_window, QString::number(x), QString::number(y), u"click"_s, u"1"_s});
         };
-        if (!typed.isEmpty())
-            click(150, 289), tool(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"30"_s, typed}); // into the text box
+        if (!typed.isEmpty()) {
+            click(150, 289); // into the text box
+            tool(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"30"_s, typed});
+        }
         click(159, 228);
     }
     // Waits until the run's frames reach frame `until`; returns those seen on the way.

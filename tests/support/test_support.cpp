@@ -8,11 +8,10 @@
 
 void writeFrames(const QDir &dir)
 {
+    QImage frame(320, 200, QImage::Format_RGB32);
     for (int stage = 1; stage <= 33; ++stage) {
-        QImage frame(320, 200, QImage::Format_RGB32);
         frame.fill(frameColour(stage));
-        if (!frame.save(dir.filePath(FrameNames[stage - 1]), "BMP"))
-            qFatal("cannot write the frames");
+        frame.save(dir.filePath(FrameNames[stage - 1]), "BMP");
     }
 }
 
