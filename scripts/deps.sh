@@ -10,6 +10,7 @@ TARVEK_PACKAGES=(
     qt6-wayland sway grim wtype  # the Wayland real-window test
     libxcb1-dev               # the benchmark sees the window mapped
     dpkg-dev file             # the .deb: dpkg-shlibdeps finds its dependencies
+    lintian appstream desktop-file-utils man-db  # the package check
 )
 
 ensure_packages() {

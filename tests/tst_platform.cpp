@@ -13,32 +13,24 @@ const QRgb Red = qRgb(255, 0, 0), Green = qRgb(0, 255, 0), Blue = qRgb(0, 0, 255
 const QList<QRgb> Palette4 = {Red, Green, Blue, White};
 constexpr int Mismatch = ErrorNumber::TypeMismatch, Overflow = ErrorNumber::Overflow, Invalid = ErrorNumber::InvalidPicture;
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray a;
-    for (int v : values)
-        a += char(v);
-    return a;
-}
-
 // 2 x 2 pictures: red, green on top; blue, white below (bottom row stored first).
 QByteArray twoByTwo(int bpp, int compression = 0, bool topDown = false)
 {
-    QByteArray top, bottom;
+    QByteArray top, bottom; // rows as stored: blue, green, red; palette indices; 5-5-5 bits
     switch (bpp) {
-    case 32: top = bytes({0, 0, 255, 9, 0, 255, 0, 9}); bottom = bytes({255, 0, 0, 9, 255, 255, 255, 9}); break; // reserved bytes set
-    case 24: top = bytes({0, 0, 255, 0, 255, 0, 0, 0}); bottom = bytes({255, 0, 0, 255, 255, 255, 0, 0}); break;
-    case 16: top = bytes({0x00, 0x7c, 0xe0, 0x03}); bottom = bytes({0x1f, 0x00, 0xff, 0x7f}); break;
+    case 32: top = QByteArray::fromHex("0000ff0900ff0009"); bottom = QByteArray::fromHex("ff000009ffffff09"); break; // reserved bytes set
+    case 24: top = QByteArray::fromHex("0000ff00ff000000"); bottom = QByteArray::fromHex("ff0000ffffff0000"); break;
+    case 16: top = QByteArray::fromHex("007ce003"); bottom = QByteArray::fromHex("1f00ff7f"); break;
     case 8:
         if (compression == 1)
-            return bmpFile(2, 2, 8, 1, bytes({1, 2, 1, 3, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1}), Palette4);
-        top = bytes({0, 1, 0, 0}); bottom = bytes({2, 3, 0, 0}); break;
+            return bmpFile(2, 2, 8, 1, QByteArray::fromHex("0102010300000100010100000001"), Palette4);
+        top = QByteArray::fromHex("00010000"); bottom = QByteArray::fromHex("02030000"); break;
     case 4:
         if (compression == 2)
-            return bmpFile(2, 2, 4, 2, bytes({2, 0x23, 0, 0, 2, 0x01, 0, 0, 0, 1}), Palette4);
-        top = bytes({0x01, 0, 0, 0}); bottom = bytes({0x23, 0, 0, 0}); break;
+            return bmpFile(2, 2, 4, 2, QByteArray::fromHex("02230000020100000001"), Palette4);
+        top = QByteArray::fromHex("01000000"); bottom = QByteArray::fromHex("23000000"); break;
     case 1: // palette red, white: top red white, bottom white white
-        return bmpFile(2, 2, 1, 0, bytes({0xc0, 0, 0, 0, 0x40, 0, 0, 0}), {Red, White});
+        return bmpFile(2, 2, 1, 0, QByteArray::fromHex("c000000040000000"), {Red, White});
     }
     return bmpFile(2, 2, bpp, 0, topDown ? top + bottom : bottom + top, bpp <= 8 ? Palette4 : QList<QRgb>{}, topDown);
 }
