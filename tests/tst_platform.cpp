@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -190,6 +191,25 @@ private slots:
                 timer.setEnabled(false);
         }
         QCOMPARE(ticks, expected);
+    }
+    void preciseSourceWakesNearDeadline()
+    {
+        // The real source, with a watchdog rather than a speed limit: a wake-up must
+        // come, never before its deadline and not a whole second after it.
+        RuntimeServices runtime;
+        RuntimeTimer timer(runtime.timers());
+        QSignalSpy ticks(&timer, &RuntimeTimer::timer);
+        qint64 due = 0, woke = 0;
+        connect(&runtime.timers(), &TimerScheduler::aboutToTick, this, [&](const RuntimeTimer *, qint64 d, qint64 w) {
+            due = d;
+            woke = w;
+        });
+        timer.setInterval(20);
+        const Nanoseconds enabledAt = runtime.timers().now();
+        timer.setEnabled(true);
+        QVERIFY(ticks.wait(5000));
+        QVERIFY(due >= (enabledAt + 20ms).count() && due < (enabledAt + 21ms).count());
+        QVERIFY(woke >= due && woke - due < 1'000'000'000);
     }
     void pictureContent_data()
     {
