@@ -23,6 +23,9 @@ private slots:
         QVERIFY2(m_wayland || qEnvironmentVariableIsSet("DISPLAY"), "no display: run under scripts/with-xvfb or scripts/with-sway");
         writeFrames(QDir(m_dir.path()));
         m_tarvek.setWorkingDirectory(m_dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"QT_QPA_PLATFORM"_s); // the program picks its platform from the session, as for a user
+        m_tarvek.setProcessEnvironment(env);
         m_tarvek.start(QStringLiteral(TARVEK_EXECUTABLE), {});
         QVERIFY(m_tarvek.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, 10000);
