@@ -85,14 +85,12 @@ private slots:
         start({});
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 2, 10000);
         QCOMPARE(frameOnScreen(), 4);
-        QTest::qWait(500); // nothing plays behind the report
-        QCOMPARE(frameOnScreen(), 4);
         tool(u"xdotool"_s, {u"key"_s, u"Return"_s}); // the report has the focus
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, 5000);
         QCOMPARE(m_tarvek.state(), QProcess::Running);
         QCOMPARE(frameOnScreen(), 4);
         QVERIFY(dir.rename(u"parked"_s, u"5.bmp"_s));
-        start({});
+        start({}); // the next press plays from the first frame
         const QList<int> seen = watchUntil(33);
         QVERIFY(!seen.isEmpty() && seen.first() <= 3 && seen.last() == 33);
     }
@@ -150,11 +148,9 @@ private:
     int frameOnScreen()
     {
         const QImage shot = grab({10, 10, 1, 1});
-        const QRgb pixel = shot.isNull() ? 1 : shot.pixel(0, 0) & 0xffffff;
-        for (int stage = 0; stage <= 33; ++stage)
-            if ((stage == 0 ? 0 : frameColour(stage) & 0xffffff) == pixel)
-                return stage;
-        return -1;
+        const QRgb pixel = shot.isNull() ? 0 : shot.pixel(0, 0) | 0xff000000; // 0 matches nothing
+        const qsizetype stage = FrameColours.indexOf(pixel);
+        return stage >= 0 ? int(stage) + 1 : pixel == qRgb(0, 0, 0) ? 0 : -1;
     }
     // «Пуск», with the text typed first if any
     void start(const QString &typed)

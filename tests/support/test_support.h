@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QImage>
-#include <QTemporaryDir>
 
 #include <optional>
 
@@ -19,19 +18,16 @@ inline const QStringList FrameNames = {
     u"22.bmp"_s, u"23.bmp"_s, u"24.bmp"_s, u"25.bmp"_s, u"26.bmp"_s, u"27.bmp"_s, u"28.bmp"_s,
     u"29.bmp"_s, u"30.bmp"_s, u"31.bmp"_s, u"32.bmp"_s, u"-1.bmp"_s};
 
-// The colour of the frame of stage 1 ... 33 in generated folders; the closing frame is white.
-inline QRgb frameColour(int stage)
-{
-    return stage == 33 ? qRgb(255, 255, 255) : qRgb(stage * 7, 255 - stage * 7, (stage * 37) % 256);
-}
+// The colours of the frames in generated folders, in the same order; the closing frame is white.
+inline const QList<QRgb> FrameColours = [] {
+    QList<QRgb> colours;
+    for (int stage = 1; stage < 33; ++stage)
+        colours << qRgb(stage * 7, 255 - stage * 7, (stage * 37) % 256);
+    return colours << qRgb(255, 255, 255);
+}();
 
 // Writes the 33 frame files, one colour each, into dir.
 void writeFrames(const QDir &dir);
-
-// A BMP file built byte by byte, for the variants QImage does not write.
-// pixels are the rows as stored (bottom-up unless topDown), padding included.
-QByteArray bmpFile(int width, int height, int bitsPerPixel, int compression, const QByteArray &pixels,
-                   const QList<QRgb> &palette = {}, bool topDown = false);
 
 // A clock that only moves when a test moves it. Wake-ups come exactly on time,
 // unless a handler has made time pass (passTime), as a slow picture load would.
@@ -72,17 +68,4 @@ public:
 
     Nanoseconds loadTime{0};
     QList<Report> reports;
-};
-
-// A shown Form1 on the manual clock, started in a temporary folder of frames.
-struct WindowFixture
-{
-    WindowFixture();
-    ~WindowFixture();
-    void press(const QString &text); // types the text, then clicks «Пуск»
-    void play(std::chrono::milliseconds duration); // in 1 ms steps, as the event loop would
-
-    QTemporaryDir dir;
-    TestRuntime runtime;
-    std::optional<Form1> form;
 };
