@@ -1,18 +1,39 @@
 #include "test_support.h"
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 const QRgb Red = qRgb(255, 0, 0), Green = qRgb(0, 255, 0), Blue = qRgb(0, 0, 255), White = qRgb(255, 255, 255);
 const QList<QRgb> Palette4 = {Red, Green, Blue, White};
 constexpr int Mismatch = ErrorNumber::TypeMismatch, Overflow = ErrorNumber::Overflow, Invalid = ErrorNumber::InvalidPicture;
+
+// A BMP file built byte by byte, for the variants QImage does not write.
+// pixels are the rows as stored (bottom-up unless topDown), padding included.
+QByteArray bmpFile(int width, int height, int bitsPerPixel, int compression, const QByteArray &pixels,
+                   const QList<QRgb> &palette = {}, bool topDown = false)
+{
+    const quint32 offset = quint32(14 + 40 + 4 * palette.size());
+    QByteArray out;
+    QDataStream s(&out, QIODevice::WriteOnly);
+    s.setByteOrder(QDataStream::LittleEndian);
+    s.writeRawData("BM", 2);
+    s << quint32(offset + quint32(pixels.size())) << quint32(0) << offset;
+    s << quint32(40) << qint32(width) << qint32(topDown ? -height : height) << quint16(1)
+      << quint16(bitsPerPixel) << quint32(compression) << quint32(pixels.size()) << qint32(3780)
+      << qint32(3780) << quint32(palette.size()) << quint32(0);
+    for (QRgb c : palette)
+        s << quint8(qBlue(c)) << quint8(qGreen(c)) << quint8(qRed(c)) << quint8(0);
+    s.writeRawData(pixels.constData(), int(pixels.size()));
+    return out;
+}
 
 // 2 x 2 pictures: red, green on top; blue, white below (bottom row stored first).
 QByteArray twoByTwo(int bpp, int compression = 0, bool topDown = false)
@@ -68,6 +89,12 @@ class tst_Platform : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        // Root may read any file; the permission row needs an ordinary user's view.
+        if (::geteuid() == 0)
+            QVERIFY(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
+    }
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -82,7 +109,6 @@ private slots:
         QTest::newRow("zero") << u"0"_s << 0 << 0;
         QTest::newRow("leading zeros") << u"007"_s << 7 << 0;
         QTest::newRow("blanks around") << u" \t100 \t"_s << 100 << 0;
-        QTest::newRow("tab before") << u"\t42"_s << 42 << 0;
         QTest::newRow("plus sign and blanks") << u" +250 "_s << 250 << 0;
         QTest::newRow("negative") << u"-5"_s << -5 << 0;
         QTest::newRow("largest") << u"2147483647"_s << 2147483647 << 0;
@@ -198,95 +224,75 @@ private slots:
         // come, never before its deadline and not a whole second after it.
         RuntimeServices runtime;
         RuntimeTimer timer(runtime.timers());
-        QSignalSpy ticks(&timer, &RuntimeTimer::timer);
-        qint64 due = 0, woke = 0;
-        connect(&runtime.timers(), &TimerScheduler::aboutToTick, this, [&](const RuntimeTimer *, qint64 d, qint64 w) {
-            due = d;
-            woke = w;
-        });
+        QSignalSpy woke(&runtime.timers(), &TimerScheduler::aboutToTick);
         timer.setInterval(20);
-        const Nanoseconds enabledAt = runtime.timers().now();
+        const qint64 enabledAt = runtime.timers().now().count();
         timer.setEnabled(true);
-        QVERIFY(ticks.wait(5000));
-        QVERIFY(due >= (enabledAt + 20ms).count() && due < (enabledAt + 21ms).count());
-        QVERIFY(woke >= due && woke - due < 1'000'000'000);
+        QVERIFY(woke.wait(5000));
+        const qint64 due = woke[0][1].toLongLong(), at = woke[0][2].toLongLong();
+        QVERIFY(due >= enabledAt + 20'000'000 && due < enabledAt + 21'000'000);
+        QVERIFY(at >= due && at - due < 1'000'000'000);
     }
-    void pictureContent_data()
+    void pictureFiles_data()
     {
+        QTest::addColumn<QString>("kind"); // what 1.bmp is; "file": a file holding the content
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<qint64>("sparseSize"); // the file is extended with a hole to this size; 0: as it is
-        QTest::addColumn<QSize>("size"); // empty: must fail as an invalid picture
-        const QSize two(2, 2), none;
-        QTest::newRow("bmp 1 bit") << twoByTwo(1) << 0LL << two;
-        QTest::newRow("bmp 4 bit") << twoByTwo(4) << 0LL << two;
-        QTest::newRow("bmp 4 bit RLE") << twoByTwo(4, 2) << 0LL << two;
-        QTest::newRow("bmp 8 bit") << twoByTwo(8) << 0LL << two;
-        QTest::newRow("bmp 8 bit RLE") << twoByTwo(8, 1) << 0LL << two;
-        QTest::newRow("bmp 16 bit") << twoByTwo(16) << 0LL << two;
-        QTest::newRow("bmp 24 bit") << twoByTwo(24) << 0LL << two;
-        QTest::newRow("bmp 24 bit top-down") << twoByTwo(24, 0, true) << 0LL << two;
-        QTest::newRow("bmp 32 bit") << twoByTwo(32) << 0LL << two;
-        QTest::newRow("bmp 1920 x 1080") << encoded(1920, 1080, "BMP") << 0LL << QSize(1920, 1080);
-        QTest::newRow("png under a .bmp name") << encoded(64, 40, "PNG") << 0LL << QSize(64, 40);
-        QTest::newRow("RLE8 runs past the picture")
-            << bmpFile(2, 2, 8, 1, QByteArray::fromHex("01020103ff0100000100010102ff0002ffff0001"), Palette4) << 0LL << two;
+        QTest::addColumn<QSize>("size"); // of the picture; empty: the load fails with error
+        QTest::addColumn<int>("error");
+        const auto loads = [](const char *name, const QByteArray &content, QSize size = {2, 2}) {
+            QTest::newRow(name) << u"file"_s << content << 0LL << size << 0;
+        };
+        const auto refused = [](const char *name, const QByteArray &content, qint64 sparseSize = 0) {
+            QTest::newRow(name) << u"file"_s << content << sparseSize << QSize() << Invalid;
+        };
+        const auto object = [](const char *name, const QString &kind, int error, QSize size = {}) {
+            QTest::newRow(name) << kind << twoByTwo(24) << 0LL << size << error;
+        };
+        loads("bmp 1 bit", twoByTwo(1));
+        loads("bmp 4 bit", twoByTwo(4));
+        loads("bmp 4 bit RLE", twoByTwo(4, 2));
+        loads("bmp 8 bit", twoByTwo(8));
+        loads("bmp 8 bit RLE", twoByTwo(8, 1));
+        loads("bmp 16 bit", twoByTwo(16));
+        loads("bmp 24 bit", twoByTwo(24));
+        loads("bmp 24 bit top-down", twoByTwo(24, 0, true));
+        loads("bmp 32 bit", twoByTwo(32));
+        loads("bmp 1920 x 1080", encoded(1920, 1080, "BMP"), {1920, 1080});
+        loads("png under a .bmp name", encoded(64, 40, "PNG"), {64, 40});
+        loads("RLE8 runs past the picture", bmpFile(2, 2, 8, 1, QByteArray::fromHex("01020103ff0100000100010102ff0002ffff0001"), Palette4));
         for (int bpp : {1, 4, 8, 16, 24, 32}) // a row short
-            QTest::addRow("bmp %d bit cut short", bpp) << twoByTwo(bpp).chopped(4) << 0LL << none;
-        QTest::newRow("empty file") << QByteArray() << 0LL << none;
-        QTest::newRow("text") << QByteArray("BM, but not a picture") << 0LL << none;
-        QTest::newRow("bmp header only") << encoded(320, 200, "BMP").left(54) << 0LL << none;
-        QTest::newRow("good bmp in a file above 256 MiB") << twoByTwo(24) << (256LL << 20) + 1 << none;
-        QTest::newRow("24 bit bmp decoding to 280 MB") << bmpFile(10000, 7000, 24, 0, {}) << 54 + 30000LL * 7000 << none;
-        QTest::newRow("RLE8 bmp claims 60000 x 60000") << bmpFile(60000, 60000, 8, 1, QByteArray::fromHex("0001"), Palette4) << 0LL << none;
-        QTest::newRow("bmp claims 60000 x 60000") << bmpFile(60000, 60000, 24, 0, QByteArray(64, '\0')) << 0LL << none;
-        QTest::newRow("bmp claims 2^31 x 2^31") << bmpFile(2147483647, -2147483647, 24, 0, QByteArray(64, '\0')) << 0LL << none;
-        QTest::newRow("fuzz: row size times height overflows")
-            << QByteArray::fromBase64("Qk0+AAAAAAAAQDYAAAAoAAAAAgEAYIAAAsJFAF0AAAAAAAAAAAAAAAAAHwD/fwB84AM=") << 0LL << none;
-        QTest::newRow("bmp claims negative width") << bmpFile(-320, 200, 24, 0, QByteArray(64, '\0')) << 0LL << none;
-        QTest::newRow("bmp claims zero height") << bmpFile(320, 0, 24, 0, QByteArray(64, '\0')) << 0LL << none;
-        QTest::newRow("bmp claims 7 bits per pixel") << bmpFile(2, 2, 7, 0, QByteArray(16, '\0')) << 0LL << none;
+            refused(qPrintable(u"bmp %1 bit cut short"_s.arg(bpp)), twoByTwo(bpp).chopped(4));
+        refused("empty file", {});
+        refused("text", "BM, but not a picture");
+        refused("bmp header only", encoded(320, 200, "BMP").left(54));
+        refused("good bmp in a file above 256 MiB", twoByTwo(24), (256LL << 20) + 1);
+        refused("24 bit bmp decoding to 280 MB", bmpFile(10000, 7000, 24, 0, {}), 54 + 30000LL * 7000);
+        refused("RLE8 bmp claims 60000 x 60000", bmpFile(60000, 60000, 8, 1, QByteArray::fromHex("0001"), Palette4));
+        refused("bmp claims 60000 x 60000", bmpFile(60000, 60000, 24, 0, QByteArray(64, '\0')));
+        refused("bmp claims 2^31 x 2^31", bmpFile(2147483647, -2147483647, 24, 0, QByteArray(64, '\0')));
+        refused("fuzz: row size times height overflows",
+                QByteArray::fromBase64("Qk0+AAAAAAAAQDYAAAAoAAAAAgEAYIAAAsJFAF0AAAAAAAAAAAAAAAAAHwD/fwB84AM="));
+        refused("bmp claims negative width", bmpFile(-320, 200, 24, 0, QByteArray(64, '\0')));
+        refused("bmp claims zero height", bmpFile(320, 0, 24, 0, QByteArray(64, '\0')));
+        refused("bmp claims 7 bits per pixel", bmpFile(2, 2, 7, 0, QByteArray(16, '\0')));
+        object("missing", u"missing"_s, ErrorNumber::FileNotFound);
+        object("unreadable", u"unreadable"_s, ErrorNumber::PermissionDenied);
+        object("directory", u"directory"_s, ErrorNumber::PathFileAccess);
+        object("FIFO without a writer", u"fifo"_s, ErrorNumber::PathFileAccess);
+        object("link to a device", u"device"_s, ErrorNumber::PathFileAccess);
+        object("symbolic link loop", u"loop"_s, ErrorNumber::PathFileAccess);
+        object("link to a good frame", u"link"_s, 0, {2, 2});
+        object("upper-case ending found", u"upper"_s, 0, {2, 2});
+        object("lower-case ending preferred", u"both"_s, 0, {3, 3});
+        object("other stem not taken", u"stem"_s, ErrorNumber::FileNotFound);
     }
-    void pictureContent()
+    void pictureFiles()
     {
+        QFETCH(QString, kind);
         QFETCH(QByteArray, content);
         QFETCH(qint64, sparseSize);
         QFETCH(QSize, size);
-        write(u"frame.bmp"_s, content, sparseSize);
-        QElapsedTimer watchdog;
-        watchdog.start();
-        try {
-            const QImage image = loadPicture(u"frame.bmp"_s);
-            QVERIFY2(size.isValid(), "a broken file was taken for a picture");
-            QCOMPARE(image.size(), size);
-            QVERIFY(near(image.pixel(0, 0), Red));
-            QVERIFY(near(image.pixel(1, 1), White));
-            if (size == QSize(2, 2) && qstrcmp(QTest::currentDataTag(), "bmp 1 bit") != 0) // red and white only
-                QVERIFY(near(image.pixel(1, 0), Green) && near(image.pixel(0, 1), Blue));
-        } catch (const RuntimeError &error) {
-            QVERIFY2(!size.isValid(), qPrintable(reportText(error)));
-            QCOMPARE(error.number(), Invalid);
-            QCOMPARE(error.fileName(), u"frame.bmp"_s);
-        }
-        QVERIFY2(watchdog.elapsed() < 10000, "hung on a hostile file");
-    }
-    void fileSystemObjects_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("error"); // above 100: loads, 100 + its width
-        QTest::newRow("missing") << u"missing"_s << ErrorNumber::FileNotFound;
-        QTest::newRow("unreadable") << u"unreadable"_s << ErrorNumber::PermissionDenied;
-        QTest::newRow("directory") << u"directory"_s << ErrorNumber::PathFileAccess;
-        QTest::newRow("FIFO without a writer") << u"fifo"_s << ErrorNumber::PathFileAccess;
-        QTest::newRow("link to a device") << u"device"_s << ErrorNumber::PathFileAccess;
-        QTest::newRow("symbolic link loop") << u"loop"_s << ErrorNumber::PathFileAccess;
-        QTest::newRow("link to a good frame") << u"link"_s << 102;
-        QTest::newRow("upper-case ending found") << u"upper"_s << 102;
-        QTest::newRow("lower-case ending preferred") << u"both"_s << 103;
-        QTest::newRow("other stem not taken") << u"stem"_s << ErrorNumber::FileNotFound;
-    }
-    void fileSystemObjects()
-    {
-        QFETCH(QString, kind);
         QFETCH(int, error);
         if (kind == u"directory")
             QVERIFY(QDir().mkdir(u"1.bmp"_s));
@@ -298,31 +304,29 @@ private slots:
             QVERIFY(QFile::link(u"1.bmp"_s, u"2.bmp"_s) && QFile::link(u"2.bmp"_s, u"1.bmp"_s));
         if (kind == u"link")
             QVERIFY(QFile::link(u"good.png"_s, u"1.bmp"_s));
-        write(kind == u"upper" || kind == u"both" ? u"1.BMP"_s : kind == u"stem" ? u"01.bmp"_s : u"good.png"_s, twoByTwo(24));
         if (kind == u"both")
             write(u"1.bmp"_s, encoded(3, 3, "BMP"));
-        if (kind == u"unreadable") {
-            write(u"1.bmp"_s, twoByTwo(24));
+        const bool named = kind == u"file" || kind == u"unreadable";
+        write(named ? u"1.bmp"_s : kind == u"upper" || kind == u"both" ? u"1.BMP"_s : kind == u"stem" ? u"01.bmp"_s : u"good.png"_s,
+              content, sparseSize);
+        if (kind == u"unreadable")
             QVERIFY(QFile::setPermissions(u"1.bmp"_s, {}));
+        QElapsedTimer watchdog;
+        watchdog.start();
+        try {
+            const QImage image = loadPicture(u"1.bmp"_s);
+            QVERIFY2(size.isValid(), "a broken file was taken for a picture");
+            QCOMPARE(image.size(), size);
+            QVERIFY(near(image.pixel(0, 0), Red));
+            QVERIFY(near(image.pixel(1, 1), White));
+            if (size == QSize(2, 2) && qstrcmp(QTest::currentDataTag(), "bmp 1 bit") != 0) // red and white only
+                QVERIFY(near(image.pixel(1, 0), Green) && near(image.pixel(0, 1), Blue));
+        } catch (const RuntimeError &e) {
+            QVERIFY2(!size.isValid(), qPrintable(reportText(e)));
+            QCOMPARE(e.number(), error);
+            QCOMPARE(e.fileName(), u"1.bmp"_s);
         }
-        // Root may read any file: the load runs in a child that has given that up,
-        // and exits with the error number, or 100 + the picture's width.
-        QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                       | QFile::ReadOther | QFile::ExeOther));
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(1);
-            try {
-                ::_exit(100 + loadPicture(u"1.bmp"_s).width());
-            } catch (const RuntimeError &e) {
-                ::_exit(e.fileName() == u"1.bmp"_s ? e.number() : 2);
-            }
-        }
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), error);
+        QVERIFY2(watchdog.elapsed() < 10000, "hung on a hostile file");
     }
 
 private:
