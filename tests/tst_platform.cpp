@@ -4,16 +4,18 @@
 #include <QDataStream>
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTest>
 
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 namespace {
 const QRgb Red = qRgb(255, 0, 0), Green = qRgb(0, 255, 0), Blue = qRgb(0, 0, 255), White = qRgb(255, 255, 255);
 const QList<QRgb> Palette4 = {Red, Green, Blue, White};
 constexpr int Mismatch = ErrorNumber::TypeMismatch, Overflow = ErrorNumber::Overflow, Invalid = ErrorNumber::InvalidPicture;
+constexpr int NotFound = ErrorNumber::FileNotFound, Denied = ErrorNumber::PermissionDenied, NoAccess = ErrorNumber::PathFileAccess;
 
 // A BMP file built byte by byte, for the variants QImage does not write.
 // pixels are the rows as stored (bottom-up unless topDown), padding included.
@@ -63,11 +65,9 @@ QByteArray encoded(int w, int h, const char *format)
     image.fill(Green);
     image.setPixel(0, 0, Red);
     image.setPixel(1, 1, White);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
+    QBuffer buffer; // opened by the writer
     image.save(&buffer, format);
-    return data;
+    return buffer.data();
 }
 
 bool near(QRgb a, QRgb b) // 5-bit channels come back as 248, not 255
@@ -75,15 +75,15 @@ bool near(QRgb a, QRgb b) // 5-bit channels come back as 248, not 255
     return qAbs(qRed(a) - qRed(b)) < 8 && qAbs(qGreen(a) - qGreen(b)) < 8 && qAbs(qBlue(a) - qBlue(b)) < 8;
 }
 
-void write(const QString &name, const QByteArray &data, qint64 sparseSize = 0)
+// Writes the file; given a sparseSize, extends it to that size with a hole.
+bool write(const QString &name, const QByteArray &data, qint64 sparseSize = 0)
 {
     QFile file(name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || (sparseSize && !file.resize(sparseSize)))
-        qFatal("cannot write %s", qPrintable(name));
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && (!sparseSize || file.resize(sparseSize));
 }
 } // namespace
 
-// The runtime layer: text to integer, errors, timers on the manual clock, and
+// The runtime layer: text to integer, timers on the manual clock, and
 // loadPicture() with every BMP variant and every way a file can fail to be one.
 class tst_Platform : public QObject
 {
@@ -97,8 +97,7 @@ private slots:
     }
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
+        QVERIFY(m_dir.emplace().isValid() && QDir::setCurrent(m_dir->path()));
     }
     void textToInteger_data()
     {
@@ -106,8 +105,7 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::addColumn<int>("error"); // 0: converts to expected
         QTest::newRow("plain") << u"100"_s << 100 << 0;
-        QTest::newRow("zero") << u"0"_s << 0 << 0;
-        QTest::newRow("leading zeros") << u"007"_s << 7 << 0;
+        QTest::newRow("leading zero, not octal") << u"010"_s << 10 << 0;
         QTest::newRow("blanks around") << u" \t100 \t"_s << 100 << 0;
         QTest::newRow("plus sign and blanks") << u" +250 "_s << 250 << 0;
         QTest::newRow("negative") << u"-5"_s << -5 << 0;
@@ -144,26 +142,6 @@ private slots:
             QCOMPARE(e.number(), error);
         }
     }
-    void errorTexts_data()
-    {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("report");
-        QTest::newRow("6") << 6 << QString() << u"Ошибка выполнения 6:\nПереполнение"_s;
-        QTest::newRow("13") << 13 << QString() << u"Ошибка выполнения 13:\nНесоответствие типов"_s;
-        QTest::newRow("53") << 53 << u"5.bmp"_s << u"Ошибка выполнения 53:\nФайл не найден\n\nФайл: «5.bmp»"_s;
-        QTest::newRow("70") << 70 << u"1.bmp"_s << u"Ошибка выполнения 70:\nДоступ запрещён\n\nФайл: «1.bmp»"_s;
-        QTest::newRow("75") << 75 << u"-1.bmp"_s << u"Ошибка выполнения 75:\nОшибка доступа к пути или файлу\n\nФайл: «-1.bmp»"_s;
-        QTest::newRow("380") << 380 << QString() << u"Ошибка выполнения 380:\nНедопустимое значение свойства"_s;
-        QTest::newRow("481") << 481 << u"7.bmp"_s << u"Ошибка выполнения 481:\nНедопустимое изображение\n\nФайл: «7.bmp»"_s;
-    }
-    void errorTexts()
-    {
-        QFETCH(int, number);
-        QFETCH(QString, fileName);
-        QFETCH(QString, report);
-        QCOMPARE(reportText(RuntimeError(number, fileName)), report);
-    }
     void timerTicks_data()
     {
         QTest::addColumn<int>("interval");
@@ -190,33 +168,32 @@ private slots:
         QFETCH(int, firstTickTakes);
         QFETCH(QList<qint64>, expected);
         TestRuntime runtime;
-        RuntimeTimer timer(runtime.timers());
+        auto timer = std::make_unique<RuntimeTimer>(runtime.timers());
         QList<qint64> ticks;
         Nanoseconds start{};
-        connect(&timer, &RuntimeTimer::timer, this, [&] { // records when each tick was due
+        connect(timer.get(), &RuntimeTimer::timer, this, [&] { // records when each tick was due
             ticks << (runtime.timers().now() - start) / 1ms;
             runtime.clock().passTime(std::chrono::milliseconds(ticks.size() == 1 ? firstTickTakes : 0));
         });
-        timer.setInterval(250);
+        timer->setInterval(250);
         try {
-            timer.setInterval(interval);
+            timer->setInterval(interval);
         } catch (const RuntimeError &error) { // refused: the interval stays as it was
             QCOMPARE(error.number(), ErrorNumber::InvalidPropertyValue);
-            interval = 250;
         }
-        QCOMPARE(timer.interval(), interval);
-        runtime.clock().advance(1s); // a disabled timer never ticks
-        QVERIFY(ticks.isEmpty());
+        runtime.clock().advance(1s); // a timer not yet enabled never ticks
         start = runtime.clock().now();
-        timer.setEnabled(true);
+        timer->setEnabled(true);
         for (int ms = 1; ms <= 350; ++ms) {
             runtime.clock().advance(1ms);
             if (ms == resetAfter)
-                timer.setInterval(interval);
+                timer->setInterval(interval);
             if (ms == disableAfter)
-                timer.setEnabled(false);
+                timer->setEnabled(false);
         }
         QCOMPARE(ticks, expected);
+        timer.reset(); // as when the window closes mid-run: nothing of it stays scheduled
+        QVERIFY(!runtime.clock().armed());
     }
     void preciseSourceWakesNearDeadline()
     {
@@ -235,19 +212,18 @@ private slots:
     }
     void pictureFiles_data()
     {
-        QTest::addColumn<QString>("kind"); // what 1.bmp is; "file": a file holding the content
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<qint64>("sparseSize"); // the file is extended with a hole to this size; 0: as it is
+        QTest::addColumn<std::function<bool()>>("make"); // makes 1.bmp, or what stands in its place
         QTest::addColumn<QSize>("size"); // of the picture; empty: the load fails with error
         QTest::addColumn<int>("error");
-        const auto loads = [](const char *name, const QByteArray &content, QSize size = {2, 2}) {
-            QTest::newRow(name) << u"file"_s << content << 0LL << size << 0;
+        const auto row = [](const char *name, const std::function<bool()> &make, QSize size, int error) {
+            QTest::newRow(name) << make << size << error;
         };
-        const auto refused = [](const char *name, const QByteArray &content, qint64 sparseSize = 0) {
-            QTest::newRow(name) << u"file"_s << content << sparseSize << QSize() << Invalid;
+        const QString frame = u"1.bmp"_s, good = u"good.png"_s;
+        const auto loads = [&](const char *name, const QByteArray &content, QSize size = {2, 2}) {
+            row(name, [=] { return write(frame, content); }, size, 0);
         };
-        const auto object = [](const char *name, const QString &kind, int error, QSize size = {}) {
-            QTest::newRow(name) << kind << twoByTwo(24) << 0LL << size << error;
+        const auto refused = [&](const char *name, const QByteArray &content, qint64 sparseSize = 0) {
+            row(name, [=] { return write(frame, content, sparseSize); }, {}, Invalid);
         };
         loads("bmp 1 bit", twoByTwo(1));
         loads("bmp 4 bit", twoByTwo(4));
@@ -276,41 +252,23 @@ private slots:
         refused("bmp claims negative width", bmpFile(-320, 200, 24, 0, QByteArray(64, '\0')));
         refused("bmp claims zero height", bmpFile(320, 0, 24, 0, QByteArray(64, '\0')));
         refused("bmp claims 7 bits per pixel", bmpFile(2, 2, 7, 0, QByteArray(16, '\0')));
-        object("missing", u"missing"_s, ErrorNumber::FileNotFound);
-        object("unreadable", u"unreadable"_s, ErrorNumber::PermissionDenied);
-        object("directory", u"directory"_s, ErrorNumber::PathFileAccess);
-        object("FIFO without a writer", u"fifo"_s, ErrorNumber::PathFileAccess);
-        object("link to a device", u"device"_s, ErrorNumber::PathFileAccess);
-        object("symbolic link loop", u"loop"_s, ErrorNumber::PathFileAccess);
-        object("link to a good frame", u"link"_s, 0, {2, 2});
-        object("upper-case ending found", u"upper"_s, 0, {2, 2});
-        object("lower-case ending preferred", u"both"_s, 0, {3, 3});
-        object("other stem not taken", u"stem"_s, ErrorNumber::FileNotFound);
+        row("missing", [] { return true; }, {}, NotFound);
+        row("unreadable", [=] { return write(frame, twoByTwo(24)) && QFile::setPermissions(frame, {}); }, {}, Denied);
+        row("directory", [=] { return QDir().mkdir(frame); }, {}, NoAccess);
+        row("FIFO without a writer", [] { return ::mkfifo("1.bmp", 0644) == 0; }, {}, NoAccess);
+        row("link to a device", [=] { return QFile::link(u"/dev/zero"_s, frame); }, {}, NoAccess);
+        row("symbolic link loop", [=] { return QFile::link(frame, u"2.bmp"_s) && QFile::link(u"2.bmp"_s, frame); }, {}, NoAccess);
+        row("link to a good frame", [=] { return write(good, twoByTwo(24)) && QFile::link(good, frame); }, {2, 2}, 0);
+        row("upper-case ending found", [] { return write(u"1.BMP"_s, twoByTwo(24)); }, {2, 2}, 0);
+        row("lower-case ending preferred", [=] { return write(u"1.BMP"_s, "not a picture") && write(frame, twoByTwo(24)); }, {2, 2}, 0);
+        row("other stem not taken", [] { return write(u"01.bmp"_s, twoByTwo(24)); }, {}, NotFound);
     }
     void pictureFiles()
     {
-        QFETCH(QString, kind);
-        QFETCH(QByteArray, content);
-        QFETCH(qint64, sparseSize);
+        QFETCH(std::function<bool()>, make);
         QFETCH(QSize, size);
         QFETCH(int, error);
-        if (kind == u"directory")
-            QVERIFY(QDir().mkdir(u"1.bmp"_s));
-        if (kind == u"fifo")
-            QCOMPARE(::mkfifo("1.bmp", 0644), 0);
-        if (kind == u"device")
-            QVERIFY(QFile::link(u"/dev/zero"_s, u"1.bmp"_s));
-        if (kind == u"loop")
-            QVERIFY(QFile::link(u"1.bmp"_s, u"2.bmp"_s) && QFile::link(u"2.bmp"_s, u"1.bmp"_s));
-        if (kind == u"link")
-            QVERIFY(QFile::link(u"good.png"_s, u"1.bmp"_s));
-        if (kind == u"both")
-            write(u"1.bmp"_s, encoded(3, 3, "BMP"));
-        const bool named = kind == u"file" || kind == u"unreadable";
-        write(named ? u"1.bmp"_s : kind == u"upper" || kind == u"both" ? u"1.BMP"_s : kind == u"stem" ? u"01.bmp"_s : u"good.png"_s,
-              content, sparseSize);
-        if (kind == u"unreadable")
-            QVERIFY(QFile::setPermissions(u"1.bmp"_s, {}));
+        QVERIFY(make());
         QElapsedTimer watchdog;
         watchdog.start();
         try {
@@ -330,7 +288,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<QTemporaryDir> m_dir;
 };
 
 QTEST_MAIN(tst_Platform)
