@@ -3,13 +3,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
-#include <QImageReader>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
-#include <QTest>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
 
@@ -29,8 +25,8 @@ struct PaintCounter : QObject
 } // namespace
 
 // The window, shown on the manual clock in a temporary folder of frames: its controls
-// as the user first meets them, keys, frames of other sizes, a scaled screen,
-// the error report and the icon; then runs of the animation.
+// as the user first meets them, frames of other sizes, a scaled screen,
+// the error report; then runs of the animation.
 class tst_Form1 : public QObject
 {
     Q_OBJECT
@@ -91,8 +87,9 @@ private slots:
         QVERIFY(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
         QVERIFY(form().command1().isEnabled());
         QCOMPARE(QApplication::focusWidget(), &form().command1());
-        runtime().clock().advance(1s); // no timer is enabled
-        QVERIFY(!runtime().clock().armed());
+        // Tab, Shift+Tab and Space are driven on Wayland; Enter in the text box starts nothing.
+        QTest::keyClick(&form().text1(), Qt::Key_Return);
+        QVERIFY(!runtime().clock().armed()); // no timer is enabled
         // A pasted megabyte is kept whole; the text box has no length limit.
         form().text1().setText(QString(1 << 20, u'9'));
         QCOMPARE(form().text1().text().size(), 1 << 20);
@@ -100,20 +97,6 @@ private slots:
         QTranslator qtTexts;
         QVERIFY(qtTexts.load(QString::fromLatin1(QtTranslationResource)));
         QCOMPARE(qtTexts.translate("QLineEdit", "Select All"), u"Выделить всё"_s);
-    }
-    void keyboard()
-    {
-        // Tab goes from «Пуск» to the text box and back; Enter there starts nothing;
-        // Space on the button starts, and the locked button hands the focus on.
-        QTest::keyClick(&form().command1(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), &form().text1());
-        QTest::keyClick(&form().text1(), Qt::Key_Return);
-        QTest::keyClick(&form().text1(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), &form().command1());
-        QVERIFY(!form().timer(1).isEnabled());
-        QTest::keyClick(&form().command1(), Qt::Key_Space);
-        QVERIFY(form().timer(1).isEnabled() && !form().command1().isEnabled());
-        QCOMPARE(QApplication::focusWidget(), &form().text1());
     }
     void framesOfOtherSizes()
     {
@@ -130,9 +113,22 @@ private slots:
         QCOMPARE(shot.pixel(100, 50), qRgb(255, 0, 0));
         QVERIFY(shot.pixel(250, 150) != qRgb(255, 0, 0));
     }
-    void errorReportBox()
+    void errorReport_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("53") << 53 << u"5.bmp"_s << u"Ошибка выполнения 53:\nФайл не найден\n\nФайл: «5.bmp»"_s;
+        QTest::newRow("70") << 70 << u"1.bmp"_s << u"Ошибка выполнения 70:\nДоступ запрещён\n\nФайл: «1.bmp»"_s;
+        QTest::newRow("75") << 75 << u"-1.bmp"_s << u"Ошибка выполнения 75:\nОшибка доступа к пути или файлу\n\nФайл: «-1.bmp»"_s;
+        QTest::newRow("481") << 481 << u"7.bmp"_s << u"Ошибка выполнения 481:\nНедопустимое изображение\n\nФайл: «7.bmp»"_s;
+    }
+    void errorReport()
     {
         // The real report: modal over the window, with its caption, the text and «ОК».
+        QFETCH(int, number);
+        QFETCH(QString, fileName);
+        QFETCH(QString, text);
         QStringList seen; // caption, text, buttons, critical or not
         QTimer::singleShot(0, this, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -140,8 +136,8 @@ private slots:
                  << (box->icon() == QMessageBox::Critical ? u"critical"_s : QString());
             box->accept();
         });
-        RuntimeServices().report(RuntimeError(ErrorNumber::FileNotFound, u"5.bmp"_s), &form());
-        QCOMPARE(seen, (QStringList{u"Тарвек"_s, u"Ошибка выполнения 53:\nФайл не найден\n\nФайл: «5.bmp»"_s, u"ОК"_s, u"1"_s, u"critical"_s}));
+        RuntimeServices().report(RuntimeError(number, fileName), &form());
+        QCOMPARE(seen, (QStringList{u"Тарвек"_s, text, u"ОК"_s, u"1"_s, u"critical"_s}));
     }
     void scaledScreenKeepsPixelsCrisp()
     {
@@ -159,18 +155,6 @@ private slots:
             for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)})
                 QCOMPARE(shot.pixel(p * 2 + d), checker.pixel(p));
     }
-    void windowsIconHasItsThreeImages()
-    {
-        // Windows builds carry the icon as an .ico assembled by make_ico; it is
-        // checked here so that it cannot rot where it is not built.
-        const QString ico = m_dir->filePath(u"tarvek.ico"_s), icons = QStringLiteral(ICON_DIR);
-        const QStringList xpms = {icons + u"/tarvek-32-2.xpm"_s, icons + u"/tarvek-32-16.xpm"_s, icons + u"/tarvek-16-16.xpm"_s};
-        QCOMPARE(QProcess::execute(QStringLiteral(MAKE_ICO), QStringList{ico} + xpms), 0);
-        QImageReader reader(ico, "ico"); // 32 x 32 in 2 colours, 32 x 32 and 16 x 16 in 16, as the sources are
-        QCOMPARE(reader.imageCount(), 3);
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(reader.jumpToImage(i) && reader.read().convertToFormat(QImage::Format_RGB32) == QImage(xpms[i]).convertToFormat(QImage::Format_RGB32));
-    }
 
     void runs_data()
     {
@@ -185,12 +169,10 @@ private slots:
         QTest::newRow("empty on the first run keeps 1") << none << none << 1 << 0 << none << 0;
         QTest::newRow("empty keeps the last run's") << u"100"_s << none << 100 << 0 << none << 0;
         QTest::newRow("0 is taken as 1") << u"100"_s << u"0"_s << 1 << 0 << none << 0;
-        QTest::newRow("letters keep the last run's") << u"100"_s << u"abc"_s << 100 << 0 << none << 0;
         QTest::newRow("negative keeps the last run's") << u"100"_s << u"-5"_s << 100 << 0 << none << 0;
         QTest::newRow("beyond 32 bits keeps the last run's") << u"100"_s << u"99999999999"_s << 100 << 0 << none << 0;
         QTest::newRow("second press reads the new text") << u"100"_s << u"40"_s << 40 << 0 << none << 0;
         QTest::newRow("100 ms, slow loads") << none << u"100"_s << 100 << 30 << none << 0;
-        QTest::newRow("1 ms") << none << u"1"_s << 1 << 0 << none << 0;
         QTest::newRow("1 ms, loads slower than the interval") << none << u"1"_s << 1 << 3 << none << 0;
         QTest::newRow("missing 5.bmp") << none << u"100"_s << 100 << 0 << u"5.bmp"_s << ErrorNumber::FileNotFound;
         QTest::newRow("garbage 7.bmp") << none << u"100"_s << 100 << 0 << u"7.bmp garbage"_s << ErrorNumber::InvalidPicture;
@@ -212,10 +194,9 @@ private slots:
         }
         const QString frame = broken.section(u' ', 0, 0);
         const int stage = int(FrameNames.indexOf(frame)) + 1; // 0: none broken
-        QDir dir; // the folder of frames
         if (stage > 0) {
-            QVERIFY(dir.rename(frame, u"parked"_s));
-            QFile file(dir.filePath(frame));
+            QVERIFY(QFile::rename(frame, u"parked"_s));
+            QFile file(frame);
             QVERIFY(!broken.contains(u' ') || (file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0));
         }
         runtime().loadTime = std::chrono::milliseconds(loadMs);
@@ -236,8 +217,8 @@ private slots:
             QVERIFY2(!report.anyTimerEnabled, "a stage could still run behind the report");
             QVERIFY(report.startEnabled);
             QCOMPARE(form().image1().picture().pixel(0, 0), stage == 1 ? qRgb(0, 0, 0) : FrameColours[stage - 2]);
-            QFile::remove(dir.filePath(frame)); // mended, the next press plays from the first frame
-            QVERIFY(dir.rename(u"parked"_s, frame));
+            QFile::remove(frame); // mended, the next press plays from the first frame
+            QVERIFY(QFile::rename(u"parked"_s, frame));
             press(text);
             play(4s);
         }
@@ -253,18 +234,6 @@ private slots:
         QCOMPARE(form().commonDialog1().fileName(), u"-1.bmp"_s);
         QVERIFY(!runtime().clock().armed());
         QCOMPARE(runtime().reports.size(), stage > 0 ? 1 : 0);
-    }
-    void closingMidRunReportsNothing()
-    {
-        press(u"100"_s);
-        play(550ms);
-        QCOMPARE(m_shown.size(), 5);
-        form().close();
-        m_form.reset(); // the window and its timers are gone
-        play(5s);
-        QCOMPARE(m_shown.size(), 5);
-        QVERIFY(runtime().reports.isEmpty());
-        QVERIFY(!runtime().clock().armed());
     }
     void hundredRuns()
     {

@@ -4,7 +4,10 @@
 
 #include <QDir>
 #include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
 
+#include <algorithm>
 #include <optional>
 
 using namespace std::chrono_literals;
@@ -27,7 +30,14 @@ inline const QList<QRgb> FrameColours = [] {
 }();
 
 // Writes the 33 frame files, one colour each, into dir.
-void writeFrames(const QDir &dir);
+inline void writeFrames(const QDir &dir)
+{
+    QImage frame(320, 200, QImage::Format_RGB32);
+    for (int i = 0; i < 33; ++i) {
+        frame.fill(FrameColours[i]);
+        frame.save(dir.filePath(FrameNames[i]), "BMP");
+    }
+}
 
 // A clock that only moves when a test moves it. Wake-ups come exactly on time,
 // unless a handler has made time pass (passTime), as a slow picture load would.
@@ -37,7 +47,16 @@ public:
     Nanoseconds now() const override { return m_now; }
     void wakeAt(Nanoseconds deadline) override { m_deadline = deadline; }
     void cancel() override { m_deadline.reset(); }
-    void advance(Nanoseconds step);
+    void advance(Nanoseconds step)
+    {
+        const Nanoseconds target = m_now + step;
+        while (m_deadline && *m_deadline <= target) {
+            m_now = std::max(m_now, *m_deadline);
+            m_deadline.reset();
+            wake();
+        }
+        m_now = std::max(m_now, target); // a handler may have made more time pass
+    }
     void passTime(Nanoseconds step) { m_now += step; }
     bool armed() const { return m_deadline.has_value(); }
 
@@ -64,7 +83,12 @@ public:
         clock().passTime(loadTime);
         return RuntimeServices::loadPicture(fileName);
     }
-    void report(const RuntimeError &error, QWidget *window) override;
+    void report(const RuntimeError &error, QWidget *window) override
+    {
+        const bool anyEnabled = std::ranges::any_of(window->findChildren<RuntimeTimer *>(), &RuntimeTimer::isEnabled);
+        reports.append({error.number(), error.fileName(), anyEnabled, window->findChild<QWidget *>(u"Command1"_s)->isEnabled()});
+        clock().advance(2s); // the user takes a while to read it; nothing may tick meanwhile
+    }
 
     Nanoseconds loadTime{0};
     QList<Report> reports;
