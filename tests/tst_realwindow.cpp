@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QScreen>
-#include <QTest>
 
 // The built program on a real display, used as a person would and read back
 // from its pixels. Under scripts/with-xvfb (X11, a window manager running) it
@@ -39,10 +38,8 @@ private slots:
     }
     void cleanupTestCase()
     {
-        if (m_tarvek.state() == QProcess::Running) {
-            m_tarvek.kill();
-            m_tarvek.waitForFinished();
-        }
+        m_tarvek.kill(); // if it still runs
+        m_tarvek.waitForFinished();
         QCOMPARE(m_tarvek.readAllStandardError(), QByteArray());
     }
     void labelDrawnWhole()
@@ -107,21 +104,23 @@ private slots:
     }
 
 private:
-    QString tool(const QString &program, const QStringList &args)
+    QByteArray tool(const QString &program, const QStringList &args) // its output
     {
         QProcess process;
         process.start(program, args);
         process.waitForFinished(10000);
-        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        return process.readAllStandardOutput();
     }
     // The visible windows titled «Тарвек»: their ids on X11; on Wayland their
     // places on the screen and the application's id.
     QStringList windows()
     {
-        if (!m_wayland)
-            return tool(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Тарвек$"_s}).split(u'\n', Qt::SkipEmptyParts);
+        if (!m_wayland) {
+            const QByteArray ids = tool(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Тарвек$"_s});
+            return QString::fromUtf8(ids).split(u'\n', Qt::SkipEmptyParts);
+        }
         QStringList found;
-        QList<QJsonObject> nodes = {QJsonDocument::fromJson(tool(u"swaymsg"_s, {u"-t"_s, u"get_tree"_s}).toUtf8()).object()};
+        QList<QJsonObject> nodes = {QJsonDocument::fromJson(tool(u"swaymsg"_s, {u"-t"_s, u"get_tree"_s})).object()};
         while (!nodes.isEmpty()) {
             const QJsonObject node = nodes.takeFirst(), r = node[u"rect"_s].toObject();
             if (node[u"name"_s] == u"Тарвек"_s && node[u"visible"_s].toBool())
@@ -139,10 +138,8 @@ private:
         if (!m_wayland) // the whole window for a size of -1 x -1
             return QGuiApplication::primaryScreen()->grabWindow(m_window.toULongLong(), area.x(), area.y(), area.width(), area.height()).toImage();
         const QRect r = area.translated(m_origin);
-        QProcess grim;
-        grim.start(u"grim"_s, {u"-g"_s, u"%1,%2 %3x%4"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()), u"-"_s});
-        grim.waitForFinished(5000);
-        return QImage::fromData(grim.readAllStandardOutput(), "PNG");
+        const QString geometry = u"%1,%2 %3x%4"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        return QImage::fromData(tool(u"grim"_s, {u"-g"_s, geometry, u"-"_s}), "PNG");
     }
     // 0 for the black start picture, -1 for anything else
     int frameOnScreen()

@@ -11,15 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace {
-QTemporaryDir *workDir = nullptr;
-}
-
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);
-    workDir = new QTemporaryDir;
-    QDir::setCurrent(workDir->path());
+    static QTemporaryDir workDir; // where the frame file is written
+    QDir::setCurrent(workDir.path());
     return 0;
 }
 
