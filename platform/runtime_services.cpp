@@ -1,5 +1,7 @@
 #include "runtime_services.h"
 
+#include "accessible_roles.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -9,6 +11,7 @@
 
 RuntimeServices::RuntimeServices(std::unique_ptr<TimerSource> source) : m_timers(std::move(source))
 {
+    installAccessibleRoles();
 #ifdef __GLIBC__
     // Every frame allocates a picture of the size of the one it replaces. Left
     // to itself, the allocator maps and unmaps that memory for each frame, and

@@ -7,6 +7,7 @@ TARVEK_PACKAGES=(
     qt6-base-dev libgl-dev
     fonts-liberation2 qt6-translations-l10n  # the font and Qt's Russian texts, embedded
     xvfb xdotool openbox wmctrl  # the X11 real-window test and the headless demo
+    dbus-daemon               # the X11 test's session bus
     libxcb1-dev               # the benchmark sees the window mapped
     dpkg-dev file             # the .deb: dpkg-shlibdeps finds its dependencies
     lintian appstream desktop-file-utils man-db  # the package check
@@ -14,6 +15,9 @@ TARVEK_PACKAGES=(
 
 # The Wayland real-window test's; without them that test is skipped, not failed.
 TARVEK_WAYLAND_PACKAGES=(qt6-wayland sway grim wtype)
+# What a screen reader reads the window with: the accessibility bus and its
+# Python client; without them that check is skipped.
+TARVEK_ACCESSIBILITY_PACKAGES=(at-spi2-core python3-pyatspi)
 
 ensure_packages() {
     local missing=() pkg

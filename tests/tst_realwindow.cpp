@@ -11,7 +11,8 @@
 // The built program on a real display, used as a person would and read back
 // from its pixels. Under scripts/with-xvfb (X11, a window manager running) it
 // is typed into and clicked with xdotool; under scripts/with-sway (Wayland)
-// driven by keys alone with wtype and seen through grim.
+// driven by keys alone with wtype and seen through grim. On X11 a screen
+// reader's view is read too, over the session's accessibility bus.
 
 class tst_RealWindow : public QObject
 {
@@ -24,6 +25,11 @@ private slots:
         m_tarvek.setWorkingDirectory(m_dir.path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(u"QT_QPA_PLATFORM"_s); // the program picks its platform from the session, as for a user
+        // A screen reader announces itself on the accessibility bus before the program starts.
+        m_screenReader = !m_wayland && QProcess::execute(u"dbus-send"_s, {u"--session"_s, u"--dest=org.a11y.Bus"_s,
+            u"/org/a11y/bus"_s, u"org.freedesktop.DBus.Properties.Set"_s, u"string:org.a11y.Status"_s,
+            u"string:ScreenReaderEnabled"_s, u"variant:boolean:true"_s}) == 0
+            && QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, u"import pyatspi"_s}) == 0;
         m_tarvek.setProcessEnvironment(env);
         m_tarvek.start(QStringLiteral(TARVEK_EXECUTABLE), {});
         QVERIFY(m_tarvek.waitForStarted());
@@ -41,6 +47,29 @@ private slots:
         m_tarvek.kill(); // if it still runs
         m_tarvek.waitForFinished();
         QCOMPARE(m_tarvek.readAllStandardError(), QByteArray());
+    }
+    void screenReaderHearsWindowAndFrames()
+    {
+        if (!m_screenReader)
+            QSKIP("no accessibility bus or no python3-pyatspi: run under dbus-run-session and scripts/with-xvfb");
+        QCOMPARE(QString::fromUtf8(tool(QStringLiteral(TARVEK_SCREEN_READER), {u"tree"_s, u"tarvek"_s})).split(u'\n'), QStringList({
+            u"application|tarvek|"_s,
+            u"  frame|Тарвек|"_s,
+            u"    image|Нет кадра|"_s,
+            u"    push button|Пуск|controller for"_s,
+            u"    label|Скорость прокрутки кадров:|label for"_s,
+            u"    text|Скорость прокрутки кадров:|labelled by"_s, QString()}));
+        QProcess follow; // the picture's name at each change, until the closing frame
+        follow.start(QStringLiteral(TARVEK_SCREEN_READER), {u"follow"_s, u"tarvek"_s, u"Последний кадр"_s});
+        QVERIFY(follow.waitForReadyRead(10000)); // it has found the picture
+        start(u"50"_s);
+        QVERIFY(follow.waitForFinished(20000));
+        QStringList heard = QString::fromUtf8(follow.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(heard.size() >= 30 && heard.takeFirst() == u"Нет кадра"_s && heard.takeLast() == u"Последний кадр"_s,
+                 qPrintable(heard.join(u", "_s)));
+        for (qsizetype i = 1; i < heard.size(); ++i) // «Кадр N», N rising
+            QVERIFY2(heard[i - 1].mid(5).toInt() < heard[i].mid(5).toInt(), qPrintable(heard.join(u", "_s)));
+        QCOMPARE(frameOnScreen(), 33); // and the picture says what the screen shows
     }
     void labelDrawnWhole()
     {
@@ -167,8 +196,8 @@ private:
             tool(u"xdotool"_s, {u"mousemove"_s, u"--window"_s, m_window, QString::number(x), QString::number(y), u"click"_s, u"1"_s});
         };
         if (!typed.isEmpty()) {
-            click(150, 289); // into the text box
-            tool(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"30"_s, typed});
+            click(150, 289); // into the text box, replacing what it holds
+            tool(u"xdotool"_s, {u"key"_s, u"ctrl+a"_s, u"type"_s, u"--delay"_s, u"30"_s, typed});
         }
         click(159, 228);
     }
@@ -191,6 +220,7 @@ private:
     }
 
     const bool m_wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    bool m_screenReader = false; // the accessibility bus can be read
     QTemporaryDir m_dir;
     QProcess m_tarvek;
     QString m_window; // as windows() gives it
