@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
     // The report and the menus too, not only the window, use the embedded font.
     QApplication::setFont(uiFont());
     QTranslator qtTexts;
-    if (qtTexts.load(QString::fromLatin1(QtTranslationResource)))
+    if (loadQtTexts(qtTexts))
         QCoreApplication::installTranslator(&qtTexts);
 
     RuntimeServices runtime;

@@ -3,7 +3,6 @@
 #include "accessible_roles.h"
 
 #include <QMessageBox>
-#include <QPushButton>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -27,10 +26,11 @@ RuntimeServices::~RuntimeServices() = default;
 void RuntimeServices::report(const RuntimeError &error, QWidget *window)
 {
     QMessageBox box(QMessageBox::Critical, window ? window->windowTitle() : QString(),
-                    reportText(error), QMessageBox::Ok, window);
+                    reportText(error), QMessageBox::NoButton, window);
     box.setObjectName(QStringLiteral("ErrorReport"));
-    // Qt's own Russian texts keep the Latin "OK".
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("ОК"));
+    // The program's own button: Qt's standard one reads the Latin "OK" in Qt's
+    // Russian texts, and takes that back at every change of language.
+    box.addButton(QStringLiteral("ОК"), QMessageBox::AcceptRole);
     box.exec();
 }
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -93,10 +94,27 @@ private slots:
         // A pasted megabyte is kept whole; the text box has no length limit.
         form().text1().setText(QString(1 << 20, u'9'));
         QCOMPARE(form().text1().text().size(), 1 << 20);
-        // Qt's own texts, the text box's menu among them, are in Russian.
-        QTranslator qtTexts;
-        QVERIFY(qtTexts.load(QString::fromLatin1(QtTranslationResource)));
-        QCOMPARE(qtTexts.translate("QLineEdit", "Select All"), u"Выделить всё"_s);
+    }
+    void qtTexts_data()
+    {
+        QTest::addColumn<bool>("installed"); // Qt's Russian translation on the system
+        QTest::addColumn<QString>("selectAll"); // in the text box's menu
+        QTest::newRow("translation installed") << true << u"Выделить всё"_s;
+        QTest::newRow("none installed") << false << u"Select All"_s;
+    }
+    void qtTexts()
+    {
+        QFETCH(bool, installed);
+        QFETCH(QString, selectAll);
+        QTranslator qtTexts; // a folder of frames holds no translation
+        QCOMPARE(loadQtTexts(qtTexts, installed ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : m_dir->path()), installed);
+        QCoreApplication::installTranslator(&qtTexts);
+        const std::unique_ptr<QMenu> menu(form().text1().createStandardContextMenu());
+        QStringList items;
+        for (const QAction *action : menu->actions())
+            items << action->text().remove(u'&').section(u'\t', 0, 0);
+        QVERIFY2(items.contains(selectAll), qPrintable(items.join(u", "_s)));
+        QCOMPARE(reportSeen(RuntimeError(53, u"5.bmp"_s)).at(2), u"ОК"_s); // the program's own word either way
     }
     void framesOfOtherSizes()
     {
@@ -129,15 +147,7 @@ private slots:
         QFETCH(int, number);
         QFETCH(QString, fileName);
         QFETCH(QString, text);
-        QStringList seen; // caption, text, buttons, critical or not
-        QTimer::singleShot(0, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            seen << box->windowTitle() << box->text() << box->buttons().constFirst()->text() << QString::number(box->buttons().size())
-                 << (box->icon() == QMessageBox::Critical ? u"critical"_s : QString());
-            box->accept();
-        });
-        RuntimeServices().report(RuntimeError(number, fileName), &form());
-        QCOMPARE(seen, (QStringList{u"Тарвек"_s, text, u"ОК"_s, u"1"_s, u"critical"_s}));
+        QCOMPARE(reportSeen(RuntimeError(number, fileName)), (QStringList{u"Тарвек"_s, text, u"ОК"_s, u"1"_s, u"critical"_s}));
     }
     void scaledScreenKeepsPixelsCrisp()
     {
@@ -247,6 +257,18 @@ private slots:
     }
 
 private:
+    QStringList reportSeen(const RuntimeError &error) // caption, text, first button, buttons, critical or not
+    {
+        QStringList seen;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            seen << box->windowTitle() << box->text() << box->buttons().constFirst()->text() << QString::number(box->buttons().size())
+                 << (box->icon() == QMessageBox::Critical ? u"critical"_s : QString());
+            box->accept();
+        });
+        RuntimeServices().report(error, &form());
+        return seen;
+    }
     void press(const QString &text) // types the text, then clicks «Пуск»
     {
         m_shown.clear();

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTranslator>
 
 #include <limits>
 
@@ -47,6 +48,11 @@ QFont uiFont()
     QFont font(family);
     font.setPixelSize(11);
     return font;
+}
+
+bool loadQtTexts(QTranslator &translator, const QString &folder)
+{
+    return translator.load(QStringLiteral("qtbase_ru"), folder);
 }
 
 Form1::Form1(RuntimeServices &runtime, QWidget *parent) : QWidget(parent), m_runtime(runtime)

@@ -3,6 +3,7 @@
 #include "frame_display.h"
 #include "stage_chain.h"
 
+#include <QLibraryInfo>
 #include <QWidget>
 
 #include <memory>
@@ -10,6 +11,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTranslator;
 
 // The main window: a picture area, the Start button, and the box for the time
 // each frame stays on screen.
@@ -48,6 +50,7 @@ private:
 // looks the same whatever fonts the machine has.
 QFont uiFont();
 
-// Where Qt's own texts (the buttons of a report, the text box's menu) are found
-// in Russian; embedded, for the same reason as the font.
-inline constexpr char QtTranslationResource[] = ":/tarvek/qtbase_ru.qm";
+// Loads Qt's own texts (the text box's menu, the standard buttons) in Russian
+// from Qt's translations folder on the system. Without one, Qt's texts stay
+// English; the program's own, the report's «ОК» among them, are Russian anyway.
+bool loadQtTexts(QTranslator &translator, const QString &folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath));
