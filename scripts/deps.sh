@@ -5,7 +5,8 @@
 TARVEK_PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
-    fonts-liberation2 qt6-translations-l10n  # the font and Qt's Russian texts, embedded
+    fonts-liberation2         # the font, embedded
+    qt6-translations-l10n     # Qt's Russian texts, read from the system
     xvfb xdotool openbox wmctrl  # the X11 real-window test and the headless demo
     dbus-daemon               # the X11 test's session bus
     libxcb1-dev               # the benchmark sees the window mapped
@@ -18,6 +19,9 @@ TARVEK_WAYLAND_PACKAGES=(qt6-wayland sway grim wtype)
 # What a screen reader reads the window with: the accessibility bus and its
 # Python client; without them that check is skipped.
 TARVEK_ACCESSIBILITY_PACKAGES=(at-spi2-core python3-pyatspi)
+# The Windows resources' check: MinGW's resource compiler, linker and headers,
+# and icoutils to read them back; without them that check is skipped.
+TARVEK_WINDOWS_PACKAGES=(binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev icoutils)
 
 ensure_packages() {
     local missing=() pkg

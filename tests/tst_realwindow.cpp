@@ -37,7 +37,7 @@ private slots:
         m_window = windows().first();
         const QStringList place = m_window.split(u' '); // Wayland: x, y, width, height, id
         if (m_wayland) // the desktop entry of this name gives the window its icon
-            QCOMPARE(place[4], u"invalid.tarvek.Tarvek"_s);
+            QCOMPARE(place[4], u"invalid.tarvek.tarvek"_s);
         m_origin = m_wayland ? QPoint(place[0].toInt(), place[1].toInt()) : QPoint();
         QCOMPARE(m_wayland ? QSize(place[2].toInt(), place[3].toInt()) : grab({0, 0, -1, -1}).size(), QSize(320, 309));
         QTRY_COMPARE(frameOnScreen(), 0);
