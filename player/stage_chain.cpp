@@ -18,9 +18,11 @@ void StageChain::runStage(int stage)
         m_timers[std::size_t(stage - 1)]->setEnabled(false);
         if (stage < StageCount)
             m_timers[std::size_t(stage)]->setEnabled(true);
-        else
-            m_startButton.setEnabled(true);
         m_display.showFrame(stage);
+        // Start unlocks with the closing frame, once that frame is painted: the
+        // button's own repaint must not hold up the frame's.
+        if (stage == StageCount)
+            m_startButton.setEnabled(true);
     } catch (const RuntimeError &error) {
         // Stop first: the next stage is armed already, and it must not run behind
         // the report nor after it.
