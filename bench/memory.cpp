@@ -1,0 +1,75 @@
+// Resident memory: the peak while frames play, and the growth over many runs,
+// for the program and for the bare player, each in a child process of its own
+// so that nothing else the bench did counts.
+#include "memory.h"
+
+#include "form1.h"
+#include "references.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace {
+int statusKb(const char *field) // from /proc/self/status
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toInt();
+    return 0;
+}
+
+// Plays runs at 1 ms through play(), then prints the peak and the growth after a warm-up, in kB.
+int playAndMeasure(int runs, const std::function<void()> &play)
+{
+    const int warmUp = std::min(runs, 10);
+    int afterWarmUp = 0;
+    for (int run = 0; run < runs; ++run) {
+        if (run == warmUp)
+            afterWarmUp = statusKb("VmRSS:");
+        play();
+    }
+    std::printf("%d %d\n", statusKb("VmHWM:"), runs > warmUp ? statusKb("VmRSS:") - afterWarmUp : 0);
+    return 0;
+}
+} // namespace
+
+int memoryChild(const QString &who, const QString &dir, int runs)
+{
+    QDir::setCurrent(dir);
+    if (who == u"reference") {
+        BarePlayer player;
+        return playAndMeasure(runs, [&] { player.play(1); });
+    }
+    RuntimeServices runtime;
+    Form1 form(runtime);
+    form.show();
+    waitExposed(form);
+    QEventLoop loop;
+    QObject::connect(&form.stageChain(), &StageChain::stageFinished, &loop, [&](int stage) {
+        if (stage == StageCount)
+            loop.quit();
+    });
+    return playAndMeasure(runs, [&] {
+        form.command1().click();
+        loop.exec();
+    });
+}
+
+Memory memoryOf(const QString &who, const QString &dir, int runs)
+{
+    const QString command = QStringLiteral("'%1' --memory-child %2 '%3' %4").arg(QCoreApplication::applicationFilePath(), who, dir).arg(runs);
+    FILE *pipe = popen(command.toLocal8Bit().constData(), "r");
+    int peak = 0, growth = 0;
+    if (!pipe || std::fscanf(pipe, "%d %d", &peak, &growth) != 2)
+        std::fprintf(stderr, "tarvek-bench: the memory child failed\n");
+    if (pipe)
+        pclose(pipe);
+    return {peak / 1024.0, double(growth)};
+}
