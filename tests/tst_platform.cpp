@@ -5,9 +5,14 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
+#ifdef Q_OS_UNIX
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 #include <functional>
 
@@ -70,7 +75,7 @@ QByteArray encoded(int w, int h, const char *format)
     return buffer.data();
 }
 
-bool near(QRgb a, QRgb b) // 5-bit channels come back as 248, not 255
+bool nearlyEqual(QRgb a, QRgb b) // 5-bit channels come back as 248, not 255
 {
     return qAbs(qRed(a) - qRed(b)) < 8 && qAbs(qGreen(a) - qGreen(b)) < 8 && qAbs(qBlue(a) - qBlue(b)) < 8;
 }
@@ -91,12 +96,22 @@ class tst_Platform : public QObject
 private slots:
     void initTestCase()
     {
+#ifdef Q_OS_UNIX
         // Root may read any file; the permission row needs an ordinary user's view.
         if (::geteuid() == 0)
             QVERIFY(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
+#endif
+    }
+    void cleanup()
+    {
+#ifdef Q_OS_WIN
+        if (m_lock != INVALID_HANDLE_VALUE)
+            ::CloseHandle(std::exchange(m_lock, INVALID_HANDLE_VALUE));
+#endif
     }
     void init()
     {
+        QDir::setCurrent(QDir::tempPath()); // Windows removes no folder that is current
         QVERIFY(m_dir.emplace().isValid() && QDir::setCurrent(m_dir->path()));
     }
     void textToInteger_data()
@@ -210,13 +225,54 @@ private slots:
         QVERIFY(due >= enabledAt + 20'000'000 && due < enabledAt + 21'000'000);
         QVERIFY(at >= due && at - due < 1'000'000'000);
     }
+    void preciseSourceRearmed_data()
+    {
+        QTest::addColumn<int>("first"); // ms from now of the first wakeAt()
+        QTest::addColumn<int>("second"); // of a second one right after it; -1: none
+        QTest::addColumn<bool>("cancelled"); // cancel() right after both
+        QTest::newRow("moved later") << 5 << 40 << false;
+        QTest::newRow("moved earlier") << 60 << 10 << false;
+        QTest::newRow("already passed") << -10 << -1 << false;
+        QTest::newRow("cancelled") << 10 << -1 << true;
+        QTest::newRow("moved, then cancelled") << 5 << 20 << true;
+    }
+    void preciseSourceRearmed()
+    {
+        // The real source: one wake-up for the last deadline set, never before it;
+        // none once cancelled, even when the first arming has already fired.
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(bool, cancelled);
+        const std::unique_ptr<TimerSource> source = makePreciseTimerSource();
+        QList<Nanoseconds> wakes;
+        source->setWakeHandler([&] { wakes << source->now(); });
+        const Nanoseconds start = source->now();
+        source->wakeAt(start + std::chrono::milliseconds(first));
+        if (second >= 0) {
+            QTest::qSleep(first > 0 && first < second ? first + 2 : 0); // the first arming's signal may be pending
+            source->wakeAt(start + std::chrono::milliseconds(second));
+        }
+        QVERIFY(wakes.isEmpty()); // never inside the call
+        if (cancelled)
+            source->cancel();
+        const int last = second >= 0 ? second : first;
+        QTest::qWait(std::max(last, 0) + 150);
+        if (cancelled) {
+            QCOMPARE(wakes.size(), 0);
+            return;
+        }
+        QCOMPARE(wakes.size(), 1);
+        QVERIFY(wakes[0] >= start + std::chrono::milliseconds(last));
+    }
     void pictureFiles_data()
     {
         QTest::addColumn<std::function<bool()>>("make"); // makes 1.bmp, or what stands in its place
         QTest::addColumn<QSize>("size"); // of the picture; empty: the load fails with error
         QTest::addColumn<int>("error");
-        const auto row = [](const char *name, const std::function<bool()> &make, QSize size, int error) {
-            QTest::newRow(name) << make << size << error;
+        QTest::addColumn<QString>("load"); // the name loaded
+        const auto row = [](const char *name, const std::function<bool()> &make, QSize size, int error,
+                            const QString &load = u"1.bmp"_s) {
+            QTest::newRow(name) << make << size << error << load;
         };
         const QString frame = u"1.bmp"_s, good = u"good.png"_s;
         const auto loads = [&](const char *name, const QByteArray &content, QSize size = {2, 2}) {
@@ -253,12 +309,37 @@ private slots:
         refused("bmp claims zero height", bmpFile(320, 0, 24, 0, QByteArray(64, '\0')));
         refused("bmp claims 7 bits per pixel", bmpFile(2, 2, 7, 0, QByteArray(16, '\0')));
         row("missing", [] { return true; }, {}, NotFound);
-        row("unreadable", [=] { return write(frame, twoByTwo(24)) && QFile::setPermissions(frame, {}); }, {}, Denied);
         row("directory", [=] { return QDir().mkdir(frame); }, {}, NoAccess);
+        row("missing folder", [] { return true; }, {}, NotFound, u"gone/1.bmp"_s);
+#ifdef Q_OS_UNIX
+        row("unreadable", [=] { return write(frame, twoByTwo(24)) && QFile::setPermissions(frame, {}); }, {}, Denied);
         row("FIFO without a writer", [] { return ::mkfifo("1.bmp", 0644) == 0; }, {}, NoAccess);
         row("link to a device", [=] { return QFile::link(u"/dev/zero"_s, frame); }, {}, NoAccess);
         row("symbolic link loop", [=] { return QFile::link(frame, u"2.bmp"_s) && QFile::link(u"2.bmp"_s, frame); }, {}, NoAccess);
         row("link to a good frame", [=] { return write(good, twoByTwo(24)) && QFile::link(good, frame); }, {2, 2}, 0);
+#endif
+#ifdef Q_OS_WIN
+        // Held open by another program that shares it with no one.
+        row("locked by another program", [this, frame] {
+            m_lock = write(frame, twoByTwo(24))
+                ? ::CreateFileW(L"1.bmp", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                : INVALID_HANDLE_VALUE;
+            return m_lock != INVALID_HANDLE_VALUE;
+        }, {}, Denied);
+        // Device names, in every folder and with any ending: never opened.
+        const auto device = [&](const char *name, const QString &load) {
+            row(name, [] { return QDir().mkdir(u"sub"_s); }, {}, NoAccess, load);
+        };
+        device("console", u"CON.bmp"_s);
+        device("console, lower case", u"con"_s);
+        device("null device", u"NUL.bmp"_s);
+        device("serial port", u"com1.bmp"_s);
+        device("printer port in a folder", u"sub/LPT9.bmp"_s);
+        device("console input", u"CONIN$"_s);
+        device("console by device path", u"\\\\.\\CON"_s);
+        row("COM10 is an ordinary name", [] { return write(u"COM10.bmp"_s, twoByTwo(24)); }, {2, 2}, 0, u"COM10.bmp"_s);
+        row("CONSOLE is an ordinary name", [] { return write(u"CONSOLE.bmp"_s, twoByTwo(24)); }, {2, 2}, 0, u"CONSOLE.bmp"_s);
+#endif
         row("upper-case ending found", [] { return write(u"1.BMP"_s, twoByTwo(24)); }, {2, 2}, 0);
         row("lower-case ending preferred", [=] { return write(u"1.BMP"_s, "not a picture") && write(frame, twoByTwo(24)); }, {2, 2}, 0);
         row("other stem not taken", [] { return write(u"01.bmp"_s, twoByTwo(24)); }, {}, NotFound);
@@ -268,27 +349,31 @@ private slots:
         QFETCH(std::function<bool()>, make);
         QFETCH(QSize, size);
         QFETCH(int, error);
+        QFETCH(QString, load);
         QVERIFY(make());
         QElapsedTimer watchdog;
         watchdog.start();
         try {
-            const QImage image = loadPicture(u"1.bmp"_s);
+            const QImage image = loadPicture(load);
             QVERIFY2(size.isValid(), "a broken file was taken for a picture");
             QCOMPARE(image.size(), size);
-            QVERIFY(near(image.pixel(0, 0), Red));
-            QVERIFY(near(image.pixel(1, 1), White));
+            QVERIFY(nearlyEqual(image.pixel(0, 0), Red));
+            QVERIFY(nearlyEqual(image.pixel(1, 1), White));
             if (size == QSize(2, 2) && qstrcmp(QTest::currentDataTag(), "bmp 1 bit") != 0) // red and white only
-                QVERIFY(near(image.pixel(1, 0), Green) && near(image.pixel(0, 1), Blue));
+                QVERIFY(nearlyEqual(image.pixel(1, 0), Green) && nearlyEqual(image.pixel(0, 1), Blue));
         } catch (const RuntimeError &e) {
             QVERIFY2(!size.isValid(), qPrintable(reportText(e)));
             QCOMPARE(e.number(), error);
-            QCOMPARE(e.fileName(), u"1.bmp"_s);
+            QCOMPARE(e.fileName(), load);
         }
         QVERIFY2(watchdog.elapsed() < 10000, "hung on a hostile file");
     }
 
 private:
     std::optional<QTemporaryDir> m_dir;
+#ifdef Q_OS_WIN
+    HANDLE m_lock = INVALID_HANDLE_VALUE;
+#endif
 };
 
 QTEST_MAIN(tst_Platform)
