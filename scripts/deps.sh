@@ -24,6 +24,9 @@ TARVEK_ACCESSIBILITY_PACKAGES=(at-spi2-core python3-pyatspi)
 # The Windows resources' check: MinGW's resource compiler, linker and headers,
 # and icoutils to read them back; without them that check is skipped.
 TARVEK_WINDOWS_PACKAGES=(binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev icoutils)
+# The Windows build (scripts/windows): the MinGW-w64 compilers, Wine to run
+# its tests, and dpkg-dev for Debian's qt6-base source.
+TARVEK_WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip)
 
 ensure_packages() {
     local missing=() pkg
@@ -36,4 +39,21 @@ ensure_packages() {
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -q
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Lets apt-get source fetch from the same archives the machine installs from:
+# a deb-src entry beside each deb entry, in a file of our own.
+ensure_deb_src() {
+    apt-get source --print-uris -q qt6-base >/dev/null 2>&1 && return 0
+    local sudo=() f
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -e "$f" ] || continue
+        case "$f" in *tarvek-deb-src*) continue ;; esac
+        sed -n '/^Types:/s/\<deb\>/deb-src/;p' "$f"
+        echo
+    done | "${sudo[@]}" tee /etc/apt/sources.list.d/tarvek-deb-src.sources >/dev/null
+    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null \
+        | sed -n 's/^deb \(.*\)/deb-src \1/p' | "${sudo[@]}" tee /etc/apt/sources.list.d/tarvek-deb-src.list >/dev/null
+    "${sudo[@]}" apt-get update -q
 }

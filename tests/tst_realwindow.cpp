@@ -1,3 +1,4 @@
+#include "frame_opens.h"
 #include "test_support.h"
 
 #include <QElapsedTimer>
@@ -12,7 +13,10 @@
 // from its pixels. Under scripts/with-xvfb (X11, a window manager running) it
 // is typed into and clicked with xdotool; under scripts/with-sway (Wayland)
 // driven by keys alone with wtype and seen through grim. On X11 a screen
-// reader's view is read too, over the session's accessibility bus.
+// reader's view is read too, over the session's accessibility bus. Given
+// TARVEK_WINDOWS_EXECUTABLE, the Windows build's tarvek.exe is driven the same
+// way on X11, under Wine. On every display the frame files' opens are watched
+// with inotify, for the order and the pace at which the program reads them.
 
 class tst_RealWindow : public QObject
 {
@@ -31,9 +35,12 @@ private slots:
             u"string:ScreenReaderEnabled"_s, u"variant:boolean:true"_s}) == 0
             && QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, u"import pyatspi"_s}) == 0;
         m_tarvek.setProcessEnvironment(env);
-        m_tarvek.start(QStringLiteral(TARVEK_EXECUTABLE), {});
+        if (m_wine)
+            m_tarvek.start(u"wine"_s, {qEnvironmentVariable("TARVEK_WINDOWS_EXECUTABLE")});
+        else
+            m_tarvek.start(QStringLiteral(TARVEK_EXECUTABLE), {});
         QVERIFY(m_tarvek.waitForStarted());
-        QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, m_wine ? 30000 : 10000);
         m_window = windows().first();
         const QStringList place = m_window.split(u' '); // Wayland: x, y, width, height, id
         if (m_wayland) // the desktop entry of this name gives the window its icon
@@ -50,8 +57,8 @@ private slots:
     }
     void screenReaderHearsWindowAndFrames()
     {
-        if (m_wayland)
-            QSKIP("the accessibility bus is read on X11");
+        if (m_wayland || m_wine)
+            QSKIP("the accessibility bus is read for the Linux build on X11");
         if (!m_screenReader)
             QSKIP("no accessibility bus or no python3-pyatspi: run under dbus-run-session and scripts/with-xvfb");
         QCOMPARE(QString::fromUtf8(tool(QStringLiteral(TARVEK_SCREEN_READER), {u"tree"_s, u"tarvek"_s})).split(u'\n'), QStringList({
@@ -91,6 +98,7 @@ private slots:
         // grim reads the screen in about 20 ms: the frames stay longer on Wayland.
         const int interval = m_wayland ? 80 : 50;
         for (const QString &typed : {QString::number(interval), QString()}) { // the second run: Start is enabled again
+            m_opens.clear();
             start(typed);
             QElapsedTimer run;
             run.start();
@@ -102,6 +110,17 @@ private slots:
             QVERIFY(elapsed >= 30 * interval); // the typed time was taken (an empty box plays in 33 ms)
             QTest::qWait(300);
             QCOMPARE(frameOnScreen(), 33); // the closing frame stays
+            // Each file opened once, in order, when its turn came: the typed time apart.
+            const QList<std::pair<QString, qint64>> opens = m_opens.opens();
+            QStringList names;
+            for (const auto &open : opens)
+                names << open.first;
+            QCOMPARE(names, FrameNames);
+            for (qsizetype i = 1; i < opens.size(); ++i)
+                QVERIFY2(opens[i].second - opens[i - 1].second >= interval * 500'000LL,
+                         qPrintable(u"%1 opened %2 ms after %3"_s.arg(names[i]).arg((opens[i].second - opens[i - 1].second) / 1'000'000)
+                                        .arg(names[i - 1])));
+            QVERIFY(opens.last().second - opens.first().second >= 31LL * interval * 1'000'000);
         }
     }
     void missingFrameIsReportedAndSurvived()
@@ -222,8 +241,10 @@ private:
     }
 
     const bool m_wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const bool m_wine = !qEnvironmentVariableIsEmpty("TARVEK_WINDOWS_EXECUTABLE");
     bool m_screenReader = false; // the accessibility bus can be read
     QTemporaryDir m_dir;
+    FrameOpens m_opens{m_dir.path(), FrameNames};
     QProcess m_tarvek;
     QString m_window; // as windows() gives it
     QPoint m_origin; // of the window's client area on the screen, for grim

@@ -5,10 +5,10 @@
 
 using namespace Qt::StringLiterals;
 
-// The Windows executable's resources, compiled into a resource-only library and
-// read back with icoutils, as Windows reads them: a version record in US
-// English with the Unicode code page, and one icon of three images, each the
-// picture it is made from.
+// The Windows executable's resources, in the real tarvek.exe of a Windows build
+// or else compiled into a resource-only library, read back with icoutils, as
+// Windows reads them: a version record in US English with the Unicode code
+// page, and one icon of three images, each the picture it is made from.
 class tst_WindowsResources : public QObject
 {
     Q_OBJECT
@@ -79,7 +79,8 @@ private:
         return QString::fromLatin1(process.readAllStandardOutput());
     }
 
-    const QString m_library = QStringLiteral(TARVEK_RESOURCE_DLL);
+    // The Windows build's tarvek.exe when given, else the library compiled here.
+    const QString m_library = qEnvironmentVariable("TARVEK_RESOURCE_DLL", QStringLiteral(TARVEK_RESOURCE_DLL));
     QTemporaryDir m_dir;
     const QString m_icon = m_dir.filePath(u"tarvek.ico"_s);
 };

@@ -1,6 +1,8 @@
 #include "form1.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,6 +50,15 @@ QFont uiFont()
     QFont font(family);
     font.setPixelSize(11);
     return font;
+}
+
+QString qtTextsFolder()
+{
+#ifdef Q_OS_WIN
+    return QCoreApplication::applicationDirPath();
+#else
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#endif
 }
 
 bool loadQtTexts(QTranslator &translator, const QString &folder)

@@ -3,10 +3,12 @@
 #include "frame_display.h"
 #include "stage_chain.h"
 
-#include <QLibraryInfo>
+#include <QString>
 #include <QWidget>
 
 #include <memory>
+
+class QTranslator;
 
 class QLabel;
 class QLineEdit;
@@ -50,7 +52,10 @@ private:
 // looks the same whatever fonts the machine has.
 QFont uiFont();
 
+// Where Qt's own texts are: Qt's translations folder on the system; on Windows,
+// where no such folder is, the program's own folder.
+QString qtTextsFolder();
 // Loads Qt's own texts (the text box's menu, the standard buttons) in Russian
-// from Qt's translations folder on the system. Without one, Qt's texts stay
-// English; the program's own, the report's «ОК» among them, are Russian anyway.
-bool loadQtTexts(QTranslator &translator, const QString &folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+// from that folder. Without them, Qt's texts stay English; the program's own,
+// the report's «ОК» among them, are Russian anyway.
+bool loadQtTexts(QTranslator &translator, const QString &folder = qtTextsFolder());
