@@ -1,0 +1,165 @@
+// tarvek-pace: the pace at which frames are read, seen from outside the
+// program, as the frame files' opens (inotify), for the Linux build and for the
+// Windows build under Wine, each beside the bare Qt player built the same way
+// and run in the same X server, in turns. Frame n's lateness is how far its
+// open is from n - 1 intervals after frame 1's. Not a test: figures are
+// printed, never asserted.
+//
+//   tarvek-pace [--quick] [--windows TARVEK_EXE BARE_PLAYER_EXE]
+// inside an X server with a window manager: scripts/with-xvfb --wm.
+#include "frame_opens.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QStringList FrameNames = [] {
+    QStringList names;
+    for (int n = 1; n <= 32; ++n)
+        names << QString::number(n) + u".bmp"_s;
+    return names << u"-1.bmp"_s;
+}();
+
+QByteArray tool(const QStringList &command)
+{
+    QProcess process;
+    process.start(command.first(), command.mid(1));
+    process.waitForFinished(15000);
+    return process.readAllStandardOutput().trimmed();
+}
+
+struct Player
+{
+    QString what;
+    QStringList command; // how it is started
+    bool tarvek; // typed into and started with «Пуск»; else the bare player, clicked
+};
+
+// One player's runs at one interval: all frames' lateness, in ms. Empty when
+// the window never came or a run never ended.
+std::vector<double> lateness(const Player &player, int interval, int runs, const QString &frames, double &windowUpMs)
+{
+    FrameOpens opens(frames, FrameNames);
+    QProcess process;
+    process.setWorkingDirectory(frames);
+    QStringList arguments = player.command.mid(1);
+    if (!player.tarvek)
+        arguments << QString::number(interval);
+    QElapsedTimer up;
+    up.start();
+    process.start(player.command.first(), arguments);
+    const QString title = player.tarvek ? u"^Тарвек$"_s : u"^Bare player$"_s;
+    QString window;
+    while (window.isEmpty() && up.elapsed() < 60000) {
+        window = QString::fromUtf8(tool({u"xdotool"_s, u"search"_s, u"--onlyvisible"_s, u"--name"_s, title}))
+                     .section(u'\n', 0, 0);
+        if (window.isEmpty())
+            QThread::msleep(20);
+    }
+    windowUpMs = double(up.nsecsElapsed()) / 1e6;
+    std::vector<double> late;
+    const auto click = [&](int x, int y) {
+        tool({u"xdotool"_s, u"mousemove"_s, u"--window"_s, window, QString::number(x), QString::number(y), u"click"_s, u"1"_s});
+    };
+    if (!window.isEmpty()) {
+        QThread::msleep(500); // settled
+        if (player.tarvek) {
+            click(150, 289);
+            tool({u"xdotool"_s, u"key"_s, u"ctrl+a"_s, u"type"_s, u"--delay"_s, u"30"_s, QString::number(interval)});
+        }
+        for (int run = 0; run < runs; ++run) {
+            opens.clear();
+            player.tarvek ? click(159, 228) : click(160, 150);
+            QElapsedTimer watchdog;
+            watchdog.start();
+            QList<std::pair<QString, qint64>> seen;
+            while ((seen = opens.opens()).size() < 33 && watchdog.elapsed() < 20000)
+                QThread::msleep(10);
+            if (seen.size() < 33) {
+                late.clear();
+                break;
+            }
+            for (qsizetype k = 1; k < 33; ++k)
+                late.push_back(double(seen[k].second - seen[0].second) / 1e6 - double(k) * interval);
+            QThread::msleep(300);
+        }
+    }
+    tool({u"wmctrl"_s, u"-i"_s, u"-c"_s, window});
+    if (!process.waitForFinished(10000))
+        process.kill();
+    process.waitForFinished();
+    return late;
+}
+
+double at(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const bool quick = args.contains(u"--quick"_s);
+    const qsizetype windowsAt = args.indexOf(u"--windows"_s);
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "tarvek-pace: no X server: run it under scripts/with-xvfb --wm\n");
+        return 2;
+    }
+    QTemporaryDir frames;
+    QImage frame(320, 200, QImage::Format_RGB32);
+    for (qsizetype i = 0; i < FrameNames.size(); ++i) {
+        frame.fill(qRgb(int(i) * 7, 255 - int(i) * 7, 128));
+        frame.save(QDir(frames.path()).filePath(FrameNames[i]), "BMP");
+    }
+
+    std::vector<std::pair<Player, Player>> systems = {
+        {{u"Linux"_s, {QStringLiteral(TARVEK_EXECUTABLE)}, true}, {u"Linux"_s, {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}}};
+    if (windowsAt > 0 && windowsAt + 2 < args.size()) {
+        systems.push_back({{u"Wine"_s, {u"wine"_s, args[windowsAt + 1]}, true},
+                           {u"Wine"_s, {u"wine"_s, args[windowsAt + 2]}, false}});
+        qputenv("WINEDEBUG", "-all");
+    }
+    std::printf("Frame pace seen from outside: each frame file's open against n - 1 intervals after frame 1's\n"
+                "(ms; median and p99 over %s runs of 32 frames), tarvek beside the bare Qt player\n",
+                quick ? "1 to 2" : "3 to 10");
+    for (const auto &[ours, bare] : systems) {
+        for (int interval : {1, 100}) {
+            const int runs = quick ? (interval == 1 ? 2 : 1) : (interval == 1 ? 10 : 3);
+            double oursUp = 0, bareUp = 0;
+            std::vector<double> o, b;
+            for (int turn = 0; turn < 2; ++turn) { // in turns, half the runs each
+                const auto mine = lateness(ours, interval, (runs + 1) / 2, frames.path(), oursUp);
+                const auto theirs = lateness(bare, interval, (runs + 1) / 2, frames.path(), bareUp);
+                o.insert(o.end(), mine.begin(), mine.end());
+                b.insert(b.end(), theirs.begin(), theirs.end());
+            }
+            if (o.empty() || b.empty()) {
+                std::printf("  %-6s %4d ms: %s did not play\n", qPrintable(ours.what), interval, o.empty() ? "tarvek" : "the bare player");
+                continue;
+            }
+            std::printf("  %-6s %4d ms  median  tarvek %8.3f  bare Qt %8.3f    p99  tarvek %8.3f  bare Qt %8.3f  (%zu frames each)\n",
+                        qPrintable(ours.what), interval, at(o, 0.5), at(b, 0.5), at(o, 0.99), at(b, 0.99), o.size());
+            std::printf("  %-6s %4d ms  window up after start: tarvek %.0f ms, bare Qt %.0f ms (last start)\n",
+                        qPrintable(ours.what), interval, oursUp, bareUp);
+        }
+    }
+    return 0;
+}
