@@ -233,6 +233,7 @@ private slots:
         QTest::newRow("moved later") << 5 << 40 << false;
         QTest::newRow("moved earlier") << 60 << 10 << false;
         QTest::newRow("already passed") << -10 << -1 << false;
+        QTest::newRow("due within the stretch that is spun") << 1 << -1 << false;
         QTest::newRow("cancelled") << 10 << -1 << true;
         QTest::newRow("moved, then cancelled") << 5 << 20 << true;
     }
@@ -289,6 +290,10 @@ private slots:
         loads("bmp 16 bit", twoByTwo(16));
         loads("bmp 24 bit", twoByTwo(24));
         loads("bmp 24 bit top-down", twoByTwo(24, 0, true));
+        QByteArray textLike = twoByTwo(24); // bytes a file read as text would change or end at:
+        textLike.replace(6, 4, "\r\n\x1a\n"); // CR LF and ^Z in the header's reserved field
+        textLike.replace(54 + 6, 2, "\r\n").replace(62 + 6, 2, "\x1a\r"); // and in the rows' padding
+        loads("bmp 24 bit with CR LF and ^Z", textLike);
         loads("bmp 32 bit", twoByTwo(32));
         loads("bmp 1920 x 1080", encoded(1920, 1080, "BMP"), {1920, 1080});
         loads("png under a .bmp name", encoded(64, 40, "PNG"), {64, 40});
@@ -299,6 +304,7 @@ private slots:
         refused("text", "BM, but not a picture");
         refused("bmp header only", encoded(320, 200, "BMP").left(54));
         refused("good bmp in a file above 256 MiB", twoByTwo(24), (256LL << 20) + 1);
+        refused("good bmp in a file above 4 GiB", twoByTwo(24), (4LL << 30) + 100); // its size's low 32 bits: 100
         refused("24 bit bmp decoding to 280 MB", bmpFile(10000, 7000, 24, 0, {}), 54 + 30000LL * 7000);
         refused("RLE8 bmp claims 60000 x 60000", bmpFile(60000, 60000, 8, 1, QByteArray::fromHex("0001"), Palette4));
         refused("bmp claims 60000 x 60000", bmpFile(60000, 60000, 24, 0, QByteArray(64, '\0')));

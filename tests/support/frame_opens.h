@@ -40,6 +40,7 @@ public:
         const std::lock_guard lock(m_mutex);
         m_opens.clear();
     }
+    qint64 now() const { return m_clock.nsecsElapsed(); } // ns, the opens' clock
     QList<std::pair<QString, qint64>> opens() // name, ns
     {
         const std::lock_guard lock(m_mutex);
