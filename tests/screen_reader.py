@@ -1,21 +1,55 @@
 #!/usr/bin/python3
 """Reads a program's window over the accessibility bus (AT-SPI), as a screen reader does.
-  screen_reader.py tree APP          the tree: one line per object, role|name|relations, indented
-  screen_reader.py follow APP LAST   the picture's name at each change, until it reads LAST"""
-import sys, time
-import pyatspi
+  screen_reader.py announce          says on the session bus that a screen reader is there,
+                                     and returns once the accessibility bus answers that it is
+  screen_reader.py tree PID          the tree of the program with that process id: one line
+                                     per object, role|name|relations, indented
+  screen_reader.py follow PID LAST   the picture's name at each change, until it reads LAST
+Only that program is ever asked anything: the others on the bus are told apart
+by their process ids, which the bus itself answers. Every call is bounded, and
+so is the whole run, so that no program that does not answer can hold it up."""
+import faulthandler, sys, time
+
+STATUS = ('org.a11y.Bus', '/org/a11y/bus', 'org.freedesktop.DBus.Properties')
 
 
-def application(name):
-    for _ in range(100):
+def announce():
+    from gi.repository import Gio, GLib
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+
+    def call(method, args, reply=None):
+        return bus.call_sync(*STATUS, method, args, reply and GLib.VariantType(reply),
+                             Gio.DBusCallFlags.NONE, 2000, None)
+    deadline, error = time.monotonic() + 10, None
+    while time.monotonic() < deadline:
+        try:
+            call('Set', GLib.Variant('(ssv)', ('org.a11y.Status', 'ScreenReaderEnabled', GLib.Variant('b', True))))
+            if call('Get', GLib.Variant('(ss)', ('org.a11y.Status', 'ScreenReaderEnabled')), '(v)').unpack()[0]:
+                print('announced')
+                return
+            error = 'the accessibility bus keeps ScreenReaderEnabled false'
+        except GLib.Error as e:  # the bus launcher is still starting, or is not there
+            error = e.message
+        time.sleep(0.2)
+    sys.exit(f'screen_reader: the screen reader could not be announced: {error}')
+
+
+def application(pid):
+    import pyatspi
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
         for app in pyatspi.Registry.getDesktop(0):
-            if app is not None and app.name == name:
-                return app
+            try:
+                if app is not None and app.get_process_id() == pid:
+                    return app
+            except Exception:  # gone since the list was read
+                pass
         time.sleep(0.1)
-    sys.exit(f"screen_reader: no application {name} on the accessibility bus")
+    sys.exit(f'screen_reader: no application with process id {pid} on the accessibility bus')
 
 
 def tree(node, depth=0):
+    import pyatspi
     relations = ','.join(pyatspi.relationToString(r.getRelationType()) for r in node.getRelationSet())
     print('  ' * depth + f'{node.getRoleName()}|{node.name}|{relations}')
     for child in node:
@@ -23,6 +57,7 @@ def tree(node, depth=0):
 
 
 def follow(app, last):
+    import pyatspi
     picture = pyatspi.findDescendant(app, lambda node: node.getRoleName() == 'image')
     if picture is None:
         sys.exit('screen_reader: no image in the window')
@@ -36,5 +71,11 @@ def follow(app, last):
 
 
 if __name__ == '__main__':
-    what, app = sys.argv[1], application(sys.argv[2])
-    tree(app) if what == 'tree' else follow(app, sys.argv[3])
+    faulthandler.dump_traceback_later(30, exit=True)  # a last bound, should a call outlast its own
+    if sys.argv[1] == 'announce':
+        announce()
+        sys.exit()
+    import pyatspi
+    pyatspi.setTimeout(2000, 5000)  # ms for a call, and for one to a program still starting
+    app = application(int(sys.argv[2]))
+    tree(app) if sys.argv[1] == 'tree' else follow(app, sys.argv[3])
