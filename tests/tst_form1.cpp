@@ -234,6 +234,7 @@ private slots:
             const TestRuntime::Report report = runtime().reports.first();
             QCOMPARE(report.number, error);
             QCOMPARE(report.fileName, frame);
+            QCOMPARE(form().commonDialog1().fileName(), frame); // named before it was read
             QVERIFY2(!report.anyTimerEnabled, "a stage could still run behind the report");
             QVERIFY(report.startEnabled);
             QCOMPARE(form().image1().picture().pixel(0, 0), stage == 1 ? qRgb(0, 0, 0) : FrameColours[stage - 2]);
