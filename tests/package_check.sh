@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the .debs from the build folder given and checks what they install, what
 # they depend on, the desktop entry and metadata, Debian's own verdict on them,
-# and that a second build of the same sources, in another folder under another
-# umask, locale and time zone and at another time, gives the same bytes.
+# and that a second build of the same sources, in another folder without git's
+# history, under another umask, locale and time zone and at another time, gives
+# the same bytes.
 set -euo pipefail
 build=$(realpath "$1")
 source=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,9 +44,15 @@ done
 verdict=$(lintian -I --pedantic "$deb" "$demo" 2>&1 | grep -v -e 'running with root privileges' -e 'hardening-no-fortify-functions' || true)
 [ -z "$verdict" ] || { echo "$verdict"; fail=1; }
 
-# The second build: the sources copied elsewhere, built and packed under other settings.
+# The second build: the sources copied elsewhere without git's history, as a
+# source archive holds them, built and packed there by that copy's own scripts,
+# under other settings.
 mkdir "$out/source"
-git -C "$source" ls-files -z | (cd "$source" && xargs -0 cp --parents -t "$out/source")
+if git -C "$source" rev-parse --git-dir >/dev/null 2>&1; then
+    git -C "$source" ls-files -z | (cd "$source" && xargs -0 cp --parents -t "$out/source")
+else
+    tar -C "$source" --exclude=./build -cf - . | tar -C "$out/source" -xf -
+fi
 type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 flags=$(sed -n 's/^CMAKE_CXX_FLAGS:[A-Z]*=//p' "$build/CMakeCache.txt")
 locale=C.UTF-8
@@ -55,7 +62,7 @@ if ! (umask 0002 && export TZ=Pacific/Kiritimati LC_ALL=$locale &&
           -DTARVEK_TESTS=OFF -DTARVEK_BENCH=OFF && cmake --build "$out/build") >"$out/log" 2>&1; then
     cat "$out/log"; exit 1
 fi
-"$source/scripts/package" "$out/build" "$out/second" >/dev/null
+"$out/source/scripts/package" "$out/build" "$out/second" >/dev/null
 for package in "$deb" "$demo"; do
     other=$out/second/$(basename "$package")
     cmp -s "$package" "$other" && continue
