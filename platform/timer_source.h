@@ -34,8 +34,9 @@ private:
     std::function<void()> m_onWake;
 };
 
-// The most precise source of the platform: a one-shot timerfd on Linux, a
-// precise QTimer elsewhere.
+// The most precise source of the system, each in a file of its own: a one-shot
+// timerfd on Linux (timer_source_linux.cpp), a waitable timer on Windows
+// (timer_source_win.cpp), a precise QTimer elsewhere or where those fail.
 std::unique_ptr<TimerSource> makePreciseTimerSource();
 // A precise QTimer. It rounds each wait up to a whole millisecond.
 std::unique_ptr<TimerSource> makeQtTimerSource();

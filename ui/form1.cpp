@@ -54,6 +54,8 @@ QFont uiFont()
 
 QString qtTextsFolder()
 {
+    // Two lines, clearer here than in a file for each system: Windows has no
+    // system folder of Qt's translations, so they lie beside the program.
 #ifdef Q_OS_WIN
     return QCoreApplication::applicationDirPath();
 #else
