@@ -9,6 +9,7 @@ TARVEK_PACKAGES=(
     qt6-translations-l10n     # Qt's Russian texts, read from the system
     xvfb xdotool openbox wmctrl  # the X11 real-window test and the headless demo
     dbus-daemon               # the X11 test's session bus
+    python3-gi gir1.2-glib-2.0  # the X11 test opens folders as file managers do, through GIO
     libxcb1-dev               # the benchmark sees the window mapped
     dpkg-dev file             # the .deb: dpkg-shlibdeps finds its dependencies
     lintian appstream desktop-file-utils man-db  # the package check

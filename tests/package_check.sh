@@ -14,7 +14,7 @@ deb=$out/first/tarvek_1.0.0_amd64.deb demo=$out/first/tarvek-demo_1.0.0_all.deb
 for package in "$deb" "$demo"; do dpkg-deb -x "$package" "$out/root"; done
 fail=0
 id=invalid.tarvek.tarvek
-for file in bin/tarvek share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+for file in bin/tarvek libexec/tarvek/tarvek-open share/applications/{$id,$id-open}.desktop share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/{16x16,32x32}/apps/tarvek.xpm share/icons/hicolor/scalable/apps/tarvek.svg \
     share/man/man1/tarvek.1.gz share/man/ru/man1/tarvek.1.gz share/doc/tarvek{,-demo}/{copyright,changelog.gz} \
     share/tarvek/demo/-1.bmp share/tarvek/demo/{1..32}.bmp; do
@@ -30,7 +30,20 @@ done
 for line in 'Name=Тарвек' 'Exec=tarvek' 'Path=/usr/share/tarvek/demo' 'Icon=tarvek'; do
     grep -qx -- "$line" "$out/root/usr/share/applications/$id.desktop" || { echo "desktop entry lacks: $line"; fail=1; }
 done
-desktop-file-validate "$out/root/usr/share/applications/$id.desktop" || fail=1
+# "Open With" on a folder or a picture: an entry of its own, hidden from the
+# menu, that file managers find in the cache Debian's trigger makes.
+entries=$out/root/usr/share/applications
+for line in 'Name=Тарвек' 'Exec=/usr/libexec/tarvek/tarvek-open /usr/bin/tarvek %f' 'NoDisplay=true' \
+    'MimeType=inode/directory;image/bmp;image/x-bmp;'; do
+    grep -qx -- "$line" "$entries/$id-open.desktop" || { echo "the Open With entry lacks: $line"; fail=1; }
+done
+! grep -q '^MimeType=' "$entries/$id.desktop" || { echo "the menu's entry opens files"; fail=1; }
+update-desktop-database "$entries"
+for type in inode/directory image/bmp image/x-bmp; do
+    grep -qx "$type=$id-open.desktop;" "$entries/mimeinfo.cache" || { echo "no handler for $type in mimeinfo.cache"; fail=1; }
+done
+rm "$entries/mimeinfo.cache"
+desktop-file-validate "$entries/$id.desktop" "$entries/$id-open.desktop" || fail=1
 # Kept: cid-maybe-not-rdns, for the .invalid domain the id stands on (README).
 appstream=$(appstreamcli validate --pedantic --no-net "$out/root/usr/share/metainfo/$id.metainfo.xml" 2>&1 | grep -E '^[EWIP]:' | grep -v cid-maybe-not-rdns || true)
 [ -z "$appstream" ] || { echo "$appstream"; fail=1; }
@@ -41,7 +54,7 @@ for page in man1 ru/man1; do # the manual pages read cleanly
 done
 # Every tag lintian has, pedantic and informational ones too, but the one kept
 # for a reason (README); running it as root is a warning of its own.
-verdict=$(lintian -I --pedantic "$deb" "$demo" 2>&1 | grep -v -e 'running with root privileges' -e 'hardening-no-fortify-functions' || true)
+verdict=$(TMPDIR=$out lintian -I --pedantic "$deb" "$demo" 2>&1 | grep -v -e 'running with root privileges' -e 'hardening-no-fortify-functions' || true)
 [ -z "$verdict" ] || { echo "$verdict"; fail=1; }
 
 # The second build: the sources copied elsewhere without git's history, as a
