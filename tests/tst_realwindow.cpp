@@ -7,7 +7,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The built program on a real display, used as a person would and read back
 // from its pixels. Under scripts/with-xvfb (X11, a window manager running) it
@@ -151,8 +157,106 @@ private slots:
         QCOMPARE(m_tarvek.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_tarvek.exitCode(), 0);
     }
+    // Once the program above has ended: «Открыть с помощью» in a file manager, on a
+    // folder or a frame, through the desktop entry, for every kind of name.
+    void openWith_data()
+    {
+        QTest::addColumn<QByteArray>("folder"); // made in the test's folder
+        QTest::addColumn<QByteArray>("opened"); // relative to the test's folder
+        QTest::addColumn<QString>("refused"); // the reason the report gives; empty: Tarvek starts in the folder
+        const QByteArray frames = "Мультик"; // with the test's frames, played
+        const int room = 4000 - int(QFile::encodeName(m_dir.path()).size()) - 1;
+        QByteArray deep; // a path of 4000 characters in all, 199 to a name
+        while (deep.size() + 200 < room)
+            deep += QByteArray(199, 'a') + '/';
+        deep += QByteArray(room - deep.size(), 'b');
+        QTest::newRow("folder") << frames << frames << QString();
+        QTest::newRow("frame in it") << frames << frames + "/7.bmp" << QString();
+        const std::pair<const char *, QByteArray> names[] = {
+            {"spaces", "two  spaces "}, {"quotes", "it's \"quoted\""}, {"command", "$(touch ran)"},
+            {"backticks", "`touch ran`"}, {"a Qt option", "-platform"}, {"an option", "--help"},
+            {"newline", "two\nlines"}, {"not UTF-8", "frames \xff\xfe"}, {"percent, ampersand, caret", "50% & ^x"},
+            {"markup", "<b>bold<br>"}};
+        for (const auto &[row, name] : names)
+            QTest::newRow(row) << name << name << QString();
+        QTest::newRow("4000 characters") << deep << deep << QString();
+        QTest::newRow("gone") << QByteArray() << QByteArray("gone") << u"Такой папки или файла нет."_s;
+        QTest::newRow("through a file") << frames << frames + "/7.bmp/more" << u"Это не папка."_s;
+        QTest::newRow("not readable") << QByteArray("closed") << QByteArray("closed") << u"Нет доступа."_s;
+        QTest::newRow("gone, named like a command") << QByteArray() << QByteArray("$(touch ran)x") << u"Такой папки или файла нет."_s;
+    }
+    void openWith()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(QByteArray, opened);
+        QFETCH(QString, refused);
+        if (m_wayland || m_wine)
+            QSKIP("opened through the desktop entry on X11");
+        const QByteArray base = QFile::encodeName(m_dir.path()) + '/';
+        for (qsizetype at = 0; at < folder.size();) { // byte for byte, whatever the name
+            at = folder.indexOf('/', at + 1);
+            at = at < 0 ? folder.size() : at;
+            QVERIFY(::mkdir((base + folder.left(at)).constData(), 0755) == 0 || errno == EEXIST);
+        }
+        const auto tidy = qScopeGuard([&] { // what the test folder's own removal cannot take
+            ::chmod((base + folder).constData(), 0755);
+            if (QFile::encodeName(QFile::decodeName(folder)) != folder)
+                ::rmdir((base + folder).constData());
+        });
+        const bool plays = folder.startsWith("Мультик");
+        if (plays)
+            writeFrames(QDir(QFile::decodeName(base + folder)));
+        if (refused == u"Нет доступа."_s) {
+            if (::geteuid() == 0)
+                QSKIP("every folder can be entered as root");
+            QVERIFY(::chmod((base + folder).constData(), 0) == 0);
+        }
+        QProcess open; // as a file manager does it: prints the pid, then its exit status
+        open.start(QStringLiteral(TARVEK_OPEN_WITH), {QStringLiteral(TARVEK_OPEN_WITH_ENTRY), QString::fromLatin1((base + opened).toHex())});
+        QVERIFY2(open.waitForReadyRead(10000), open.readAllStandardError().constData());
+        const QByteArray pid = open.readLine().trimmed();
+        QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, 10000);
+        m_window = windows().first();
+        QCOMPARE(tool(u"xdotool"_s, {u"getwindowpid"_s, m_window}).trimmed(), pid);
+        const QByteArray proc = "/proc/" + pid;
+        if (refused.isEmpty()) { // Tarvek itself, in exactly that folder
+            QCOMPARE(linkTarget(proc + "/exe"), linkTarget(TARVEK_EXECUTABLE));
+            QCOMPARE(linkTarget(proc + "/cwd"), linkTarget(base + folder));
+            if (plays) { // its frames and no others
+                m_opens.clear();
+                FrameOpens opens(QFile::decodeName(base + folder), FrameNames);
+                start({});
+                QTRY_COMPARE_WITH_TIMEOUT(opens.opens().size(), FrameNames.size(), 10000);
+                QStringList names;
+                for (const auto &frame : opens.opens())
+                    names << frame.first;
+                QCOMPARE(names, FrameNames);
+                QCOMPARE(m_opens.opens().size(), 0);
+            }
+            tool(u"wmctrl"_s, {u"-i"_s, u"-c"_s, m_window});
+        } else { // the launcher's report, and Tarvek never started
+            QCOMPARE(linkTarget(proc + "/exe"), linkTarget(TARVEK_OPEN_EXECUTABLE));
+            if (m_noScreenReader.isEmpty() && m_announced.isEmpty())
+                QVERIFY2(tool(QStringLiteral(TARVEK_SCREEN_READER), {u"tree"_s, QString::fromLatin1(pid)}).contains(refused.toUtf8()),
+                         "the report does not give the reason");
+            tool(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, m_window, u"key"_s, u"Return"_s});
+        }
+        QVERIFY(open.waitForFinished(10000));
+        QCOMPARE(open.readAllStandardOutput().trimmed(), refused.isEmpty() ? QByteArray("0") : QByteArray("1"));
+        QVERIFY2(!QFile::exists(QFile::decodeName(base + "ran")) && !QFile::exists(QFile::decodeName(base + folder + "/ran")),
+                 "a name was run as a command");
+        QTRY_COMPARE(windows().size(), 0);
+    }
 
 private:
+    static QByteArray linkTarget(const QByteArray &path) // resolved, as the kernel sees it
+    {
+        char resolved[8192];
+        const ssize_t size = ::readlink(path.constData(), resolved, sizeof resolved);
+        if (size >= 0)
+            return QByteArray(resolved, size);
+        return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray("(none)");
+    }
     // A screen reader announces itself on the accessibility bus before the
     // program starts, and the bus has confirmed it, or m_announced says why not.
     void announceScreenReader()
