@@ -28,6 +28,9 @@ TARVEK_WINDOWS_PACKAGES=(binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev icoutils
 # The Windows build (scripts/windows): the MinGW-w64 compilers, Wine to run
 # its tests, and dpkg-dev for Debian's qt6-base source.
 TARVEK_WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip)
+# The Windows installer: wixl and msitools to make and finish it, and what its
+# test under Wine reads it with (the shortcut, the frames' opens, the zip).
+TARVEK_INSTALLER_PACKAGES=(wixl msitools python3-olefile liblnk-utils inotify-tools unzip)
 
 ensure_packages() {
     local missing=() pkg

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The Windows zip and installer under Wine, as a user meets them, in a Wine
+# prefix of the test's own, made new and removed at the end; run inside an X
+# server with a window manager (scripts/with-xvfb --wm):
+#   windows_packages.sh ZIP MSI
+# - the zip unpacked and tarvek.exe started where it lies, as Explorer starts it,
+#   plays the demo beside it;
+# - the installer installs for the user alone, without a question: the files, the
+#   Start-menu shortcut «Тарвек» to tarvek.exe in the demo folder (read back with
+#   lnkinfo), the entry in Apps & features; started through that shortcut,
+#   Tarvek plays the installed demo; installing it again changes nothing;
+# - uninstalling leaves the prefix's files and registry as they were, but for
+#   Windows Installer's own folders and keys; installing after that works too.
+# Exits 77 (a skip, to CTest) when the installer was not built (no wixl).
+set -uo pipefail
+zip=$(realpath "$1") msi=$(realpath -m "$2")
+[ -f "$msi" ] || { echo "no installer $msi (wixl missing?): skipped"; exit 77; }
+for tool in inotifywait lnkinfo unzip xdotool wmctrl; do
+    command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 1; }
+done
+work=$(mktemp -d)
+# Wine's menu builder, which copies Start-menu shortcuts into the Unix desktop's
+# menu and keeps a note of them in its own registry, stays off.
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+# Wine keeps a folder for each prefix's server in /tmp, named after the prefix's
+# device and inode: this prefix's goes with it.
+tidy() {
+    wineserver -k 2>/dev/null
+    wait 2>/dev/null
+    local server d
+    [ -d "$WINEPREFIX" ] && server=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+    for d in ${server:+/tmp/wine-*/"$server"}; do
+        [ -d "$d" ] && rm -rf "$d" && rmdir "$(dirname "$d")" 2>/dev/null
+    done
+    [ -n "${TARVEK_KEEP:-}" ] || rm -rf "$work"
+}
+trap tidy EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+frames=$(printf '%s\n' {1..32}.bmp -1.bmp)
+
+# Starts the command given in the background, presses «Пуск» in the window that
+# comes up and checks that the frames of FOLDER are opened, each once, in order.
+plays() {
+    local folder=$1 window opened
+    shift
+    : >"$work/opens"
+    inotifywait -q -m -e open --format %f "$folder" >"$work/opens" 2>/dev/null &
+    local watcher=$!
+    sleep 0.5 # the watch is set
+    "$@" >"$work/started.log" 2>&1 &
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Тарвек$' | head -n 1)
+    [ -n "$window" ] || fail "no window after: $* ($(cat "$work/started.log"))"
+    sleep 1
+    xdotool mousemove --window "$window" 159 228 click 1
+    for _ in $(seq 200); do
+        grep -qx -- -1.bmp "$work/opens" && break
+        sleep 0.1
+    done
+    sleep 0.5
+    kill "$watcher"
+    wmctrl -i -c "$window"
+    wineserver -w
+    opened=$(grep -xF "$frames" "$work/opens") # the program's own files are opened there too
+    [ "$opened" = "$frames" ] || fail "$* opened, in $folder: $(echo $opened)"
+}
+# The prefix's files and its registry's keys, for a comparison.
+snapshot() {
+    (cd "$WINEPREFIX" && find . -path ./dosdevices -prune -o -print | LC_ALL=C sort)
+    for hive in "$WINEPREFIX"/*.reg; do grep '^\[' "$hive" | sed 's/\] [0-9]*$/]/' | LC_ALL=C sort; done
+}
+
+wineboot -i >/dev/null 2>&1
+wineserver -w
+user=$(ls "$WINEPREFIX/drive_c/users" | grep -vx Public | head -n 1)
+home=$WINEPREFIX/drive_c/users/$user
+winhome="C:\\users\\$user"
+
+# The zip: tarvek.exe where it was unpacked.
+mkdir "$work/unpacked"
+unzip -q "$zip" -d "$work/unpacked"
+unpacked=$(echo "$work"/unpacked/*/)
+plays "$unpacked" sh -c "cd '$unpacked' && exec wine tarvek.exe"
+echo "zip: tarvek.exe started where it lies plays the demo beside it"
+
+snapshot >"$work/before"
+wine msiexec /i "$msi" /qn || fail "msiexec /i ended with $?"
+wineserver -w
+installed=$home/AppData/Local/Programs/Tarvek
+expected=$(printf '%s\n' tarvek.exe qtbase_ru.qm README.en.txt README.ru.txt $(printf 'demo/%s\n' $frames) \
+    licenses/{README.txt,Tarvek-MIT.txt,LiberationSans-OFL.txt,Qt-LGPL-3.0.txt,Qt-GPL-3.0.txt,qtbase_ru-copyright.txt} \
+    source/tarvek-1.0-source.tar.gz | LC_ALL=C sort)
+[ "$(cd "$installed" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)" = "$expected" ] \
+    || fail "installed files: $(cd "$installed" 2>/dev/null && find . -type f | tr '\n' ' ')"
+cmp -s "$installed/tarvek.exe" "$unpacked/tarvek.exe" || fail "the installed tarvek.exe is not the zip's"
+shortcut=$home/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Тарвек.lnk
+[ -f "$shortcut" ] || fail "no Start-menu shortcut «Тарвек»"
+link=$(lnkinfo "$shortcut")
+grep -qxF "	Local path			: $winhome\\AppData\\Local\\Programs\\Tarvek\\tarvek.exe" <<<"$link" \
+    || fail "the shortcut's target: $link"
+grep -qxF "	Working directory		: $winhome\\AppData\\Local\\Programs\\Tarvek\\demo\\" <<<"$link" \
+    || fail "the shortcut's working folder: $link"
+grep -q 'Icon location.*tarvek\.ico' <<<"$link" || fail "the shortcut has no icon: $link"
+# Apps & features: the Uninstall key whose name is «Тарвек», as the registry writes it.
+entry=$(awk '/^\[.*\\\\Uninstall\\\\/ { key = $0; block = "" } key { block = block "\n" $0 }
+             /^"DisplayName"="\\x422\\x430\\x440\\x432\\x435\\x43a"$/ { found = 1 }
+             /^$/ && key { if (found) print block; key = ""; found = 0 }' "$WINEPREFIX"/*.reg)
+for value in '"DisplayVersion"="1.0.0"' '"Publisher"="Tarvek developers"' '"NoModify"=dword:00000001'; do
+    grep -qxF "$value" <<<"$entry" || fail "Apps & features lacks $value: $entry"
+done
+echo "installer: the files, the shortcut to the demo folder, the entry in Apps & features"
+
+plays "$installed/demo" wine start "$winhome\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Тарвек.lnk"
+echo "installer: started through the shortcut, Tarvek plays the installed demo"
+
+wine msiexec /i "$msi" /qn || fail "installing it again ended with $?"
+wineserver -w
+[ -f "$installed/tarvek.exe" ] || fail "installing it again removed it"
+
+wine msiexec /x "$msi" /qn || fail "msiexec /x ended with $?"
+wineserver -w
+snapshot >"$work/after"
+# What Windows Installer keeps of its own (its caches' folders and the empty keys
+# it indexes products by); anything else left behind is ours.
+left=$(LC_ALL=C comm -13 "$work/before" "$work/after" | grep -vE \
+    '/Microsoft/Installer$|^\./drive_c/windows/Installer$|^\[Software\\\\Microsoft\\\\(Windows\\\\CurrentVersion\\\\)?Installer\\\\(Features|Products|UpgradeCodes|UserData\\\\[^\\]*\\\\(Components|Products))\]$')
+[ -z "$left" ] || fail "left after uninstalling: $left"
+! grep -rqF -e 'Tarvek' -e '\x422\x430\x440\x432\x435\x43a' "$WINEPREFIX"/*.reg || fail "the registry still names Tarvek"
+echo "installer: uninstalling leaves the prefix as it was"
+
+wine msiexec /i "$msi" /qn && wineserver -w && [ -f "$installed/tarvek.exe" ] || fail "installing after uninstalling"
+wine msiexec /x "$msi" /qn && wineserver -w && [ ! -e "$installed" ] || fail "uninstalling a second time"
+echo "installer: installed and removed again"
+echo "windows packages ok"
