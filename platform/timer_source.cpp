@@ -15,7 +15,13 @@ public:
     {
         m_timer.setSingleShot(true);
         m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { wake(); });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            // Windows' timers fire on their own tick, up to a millisecond before
+            // the clock here says the deadline has come: the rest is spun.
+            while (now() < m_deadline) {
+            }
+            wake();
+        });
         m_clock.start();
     }
 
@@ -23,6 +29,7 @@ public:
 
     void wakeAt(Nanoseconds deadline) override
     {
+        m_deadline = deadline;
         const auto remaining = deadline - now();
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(remaining);
         m_timer.start(std::max<int>(0, int(std::min<std::int64_t>(wait.count(), 1 << 30))));
@@ -33,6 +40,7 @@ public:
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
+    Nanoseconds m_deadline{};
 };
 
 } // namespace

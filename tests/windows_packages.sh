@@ -8,7 +8,8 @@
 # - the installer installs for the user alone, without a question: the files, the
 #   Start-menu shortcut «Тарвек» to tarvek.exe in the demo folder (read back with
 #   lnkinfo), the entry in Apps & features; started through that shortcut,
-#   Tarvek plays the installed demo; installing it again changes nothing;
+#   Tarvek plays the installed demo; Open With plays a folder, or a frame's
+#   folder; installing it again changes nothing;
 # - uninstalling leaves the prefix's files and registry as they were, but for
 #   Windows Installer's own folders and keys; installing after that works too.
 # Exits 77 (a skip, to CTest) when the installer was not built (no wixl).
@@ -26,6 +27,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.e
 # device and inode: this prefix's goes with it.
 tidy() {
     wineserver -k 2>/dev/null
+    kill $(jobs -p) 2>/dev/null
     wait 2>/dev/null
     local server d
     [ -d "$WINEPREFIX" ] && server=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
@@ -38,6 +40,16 @@ trap tidy EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 frames=$(printf '%s\n' {1..32}.bmp -1.bmp)
 
+# The visible window titled «Тарвек», waited for up to 60 s; xdotool's own wait
+# gives up when another window goes away during its search.
+tarvek_window() {
+    local window
+    for _ in $(seq 600); do
+        window=$(xdotool search --onlyvisible --name '^Тарвек$' 2>/dev/null | head -n 1)
+        [ -n "$window" ] && { echo "$window"; return; }
+        sleep 0.1
+    done
+}
 # Starts the command given in the background, presses «Пуск» in the window that
 # comes up and checks that the frames of FOLDER are opened, each once, in order.
 plays() {
@@ -48,7 +60,7 @@ plays() {
     local watcher=$!
     sleep 0.5 # the watch is set
     "$@" >"$work/started.log" 2>&1 &
-    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Тарвек$' | head -n 1)
+    window=$(tarvek_window)
     [ -n "$window" ] || fail "no window after: $* ($(cat "$work/started.log"))"
     sleep 1
     xdotool mousemove --window "$window" 159 228 click 1
@@ -86,7 +98,7 @@ snapshot >"$work/before"
 wine msiexec /i "$msi" /qn || fail "msiexec /i ended with $?"
 wineserver -w
 installed=$home/AppData/Local/Programs/Tarvek
-expected=$(printf '%s\n' tarvek.exe qtbase_ru.qm README.en.txt README.ru.txt $(printf 'demo/%s\n' $frames) \
+expected=$(printf '%s\n' tarvek.exe tarvek-open.exe qtbase_ru.qm README.en.txt README.ru.txt $(printf 'demo/%s\n' $frames) \
     licenses/{README.txt,Tarvek-MIT.txt,LiberationSans-OFL.txt,Qt-LGPL-3.0.txt,Qt-GPL-3.0.txt,qtbase_ru-copyright.txt} \
     source/tarvek-1.0-source.tar.gz | LC_ALL=C sort)
 [ "$(cd "$installed" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)" = "$expected" ] \
@@ -111,6 +123,38 @@ echo "installer: the files, the shortcut to the demo folder, the entry in Apps &
 
 plays "$installed/demo" wine start "$winhome\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Тарвек.lnk"
 echo "installer: started through the shortcut, Tarvek plays the installed demo"
+
+# Open With: the commands the installer registers for a folder's «Открыть в
+# Тарвеке» and for Tarvek in a BMP picture's Open With. Wine's shell does not run
+# either (`start /ProgIDOpen` waits for ever, ShellExecuteEx with the class or
+# the verb starts nothing), so each is run as Windows' shell runs it, the path in
+# place of %1: on folders of every kind of name and on a frame in one, the frames
+# of exactly that folder play; on a folder that is gone, the launcher's report,
+# and no Tarvek.
+command='"C:\\users\\'"$user"'\\AppData\\Local\\Programs\\Tarvek\\tarvek-open.exe" "%1"'
+for key in 'Tarvek.Frames\\shell\\open\\command' 'Directory\\shell\\Tarvek\\command'; do
+    grep -A3 -F '[Software\\Classes\\'"$key"']' "$WINEPREFIX/user.reg" | grep -qxF "@=\"${command//\"/\\\"}\"" \
+        || fail "no command for $key: $(grep -A3 -F "$key]" "$WINEPREFIX/user.reg")"
+done
+grep -A3 -F '[Software\\Classes\\.bmp\\OpenWithProgids]' "$WINEPREFIX/user.reg" | grep -q '^"Tarvek.Frames"=' \
+    || fail "Tarvek is not offered for BMP pictures"
+launcher="$winhome\\AppData\\Local\\Programs\\Tarvek\\tarvek-open.exe"
+frames_dir=$work/frames # outside the prefix, where Wine's drive Z: finds it
+windows_frames="Z:${frames_dir//\//\\}"
+long=$(printf 'd%.0s' {1..150})
+for name in "Мультик" "two  spaces" "a & b" "100% ^x" "-dash" "it's" "$long"; do
+    mkdir -p "$frames_dir/$name"
+    cp "$installed"/demo/*.bmp "$frames_dir/$name/"
+    plays "$frames_dir/$name" wine "$launcher" "$windows_frames\\$name"
+done
+plays "$frames_dir/Мультик" wine "$launcher" "$windows_frames\\Мультик\\7.bmp"
+wine "$launcher" "$windows_frames\\gone" >/dev/null 2>&1 &
+window=$(tarvek_window)
+[ -n "$window" ] || fail "no report for a folder that is gone"
+grep -qa 'tarvek-open.exe' "/proc/$(xdotool getwindowpid "$window")/cmdline" || fail "a folder that is gone started Tarvek"
+xdotool windowactivate --sync "$window" key Return
+wineserver -w
+echo "installer: Open With plays the folder, or the frame's folder, whatever its name; a folder that is gone is reported"
 
 wine msiexec /i "$msi" /qn || fail "installing it again ended with $?"
 wineserver -w
