@@ -23,17 +23,10 @@ work=$(mktemp -d)
 # Wine's menu builder, which copies Start-menu shortcuts into the Unix desktop's
 # menu and keeps a note of them in its own registry, stays off.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
-# Wine keeps a folder for each prefix's server in /tmp, named after the prefix's
-# device and inode: this prefix's goes with it.
 tidy() {
-    wineserver -k 2>/dev/null
     kill $(jobs -p) 2>/dev/null
+    "$(dirname "$0")/../scripts/wine-tidy"
     wait 2>/dev/null
-    local server d
-    [ -d "$WINEPREFIX" ] && server=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
-    for d in ${server:+/tmp/wine-*/"$server"}; do
-        [ -d "$d" ] && rm -rf "$d" && rmdir "$(dirname "$d")" 2>/dev/null
-    done
     [ -n "${TARVEK_KEEP:-}" ] || rm -rf "$work"
 }
 trap tidy EXIT
