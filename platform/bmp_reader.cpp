@@ -92,12 +92,12 @@ std::optional<QImage> readRows(QFile &file, const BmpHeader &h)
 
 } // namespace
 
-std::optional<QImage> readPlainBmp(QFile &file)
+std::optional<QImage> readPlainBmp(QFile &file, qint64 fileSize)
 {
     const std::optional<BmpHeader> header = bmpHeader(file.peek(64));
     if (!header)
         return std::nullopt;
-    if (isTruncated(*header, file.size()))
+    if (isTruncated(*header, fileSize))
         return QImage();
     return readRows(file, *header);
 }

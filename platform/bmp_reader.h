@@ -12,5 +12,6 @@
 // Returns the picture (Format_RGB32) for such a frame; a null image for a BMP
 // that is cut short or would decode to more than MaxDecodedPictureMegabytes;
 // nullopt for anything else, which Qt's readers are to take. Reads from the
-// file's current position, which is the start.
-std::optional<QImage> readPlainBmp(QFile &file);
+// file's current position, which is the start; `fileSize` is the size found
+// when the file was opened (asking the file again costs a system call or two).
+std::optional<QImage> readPlainBmp(QFile &file, qint64 fileSize);

@@ -5,12 +5,13 @@
 
 #include <memory>
 
-// A frame file opened for reading, or the run-time error number that kept it
-// from opening.
+// A frame file opened for reading, with its size as found then, or the
+// run-time error number that kept it from opening.
 struct OpenedFile
 {
     std::unique_ptr<QFile> file;
     int error = 0;
+    qint64 size = 0;
 };
 
 // Opens a file for reading if it is a regular file of at most

@@ -43,5 +43,5 @@ OpenedFile openFrameFile(const QString &fileName)
         ::close(fd);
         return {nullptr, error != 0 ? error : ErrorNumber::PathFileAccess};
     }
-    return {std::move(file), 0};
+    return {std::move(file), 0, qint64(info.st_size)};
 }

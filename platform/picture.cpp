@@ -30,9 +30,9 @@ QStringList otherEndingCases(const QString &fileName)
 
 // Decodes straight from the file, so that no copy of its bytes is held beside
 // the old picture and the new one.
-QImage decode(QFile &file)
+QImage decode(QFile &file, qint64 fileSize)
 {
-    if (std::optional<QImage> image = readPlainBmp(file))
+    if (std::optional<QImage> image = readPlainBmp(file, fileSize))
         return *image;
     QImageReader reader(&file);
     reader.setAllocationLimit(MaxDecodedPictureMegabytes);
@@ -61,7 +61,7 @@ QImage loadPicture(const QString &fileName)
     }
     if (opened.error != 0)
         throw RuntimeError(opened.error, fileName);
-    QImage image = decode(*opened.file);
+    QImage image = decode(*opened.file, opened.size);
     if (image.isNull())
         throw RuntimeError(ErrorNumber::InvalidPicture, fileName);
     return image;
