@@ -2,7 +2,6 @@
 
 #include <QWinEventNotifier>
 
-#include <algorithm>
 #include <cstdint>
 
 #include <windows.h>
@@ -27,7 +26,10 @@ public:
         LARGE_INTEGER frequency{};
         ::QueryPerformanceFrequency(&frequency);
         m_frequency = frequency.QuadPart;
-        QObject::connect(&m_notifier, &QWinEventNotifier::activated, [this] { onSignalled(); });
+        QObject::connect(&m_notifier, &QWinEventNotifier::activated, [this] {
+            m_timerSet = false;
+            onSignalled();
+        });
     }
     ~WaitableTimerSource() override
     {
@@ -58,7 +60,7 @@ public:
     void cancel() override
     {
         m_armed = false;
-        ::CancelWaitableTimer(m_timer);
+        unsetTimer();
     }
 
 private:
@@ -79,12 +81,37 @@ private:
 
     void arm()
     {
-        // Relative, in 100 ns units, negative; a wait of zero or less signals at once.
         const auto wait = m_deadline - SpinStretch - now();
+        if (wait.count() <= 0) {
+            // Due now or within the stretch that is spun anyway, as a frame is
+            // when the one before took most of its interval: a posted event,
+            // as Qt's own zero timer is, wakes on the next turn of the event
+            // loop without the timer's signal passing through the thread pool's
+            // wait thread and back.
+            unsetTimer();
+            if (!m_posted) {
+                m_posted = true;
+                QMetaObject::invokeMethod(&m_notifier, [this] {
+                    m_posted = false;
+                    onSignalled();
+                }, Qt::QueuedConnection);
+            }
+            return;
+        }
+        // Relative, in 100 ns units, negative.
         LARGE_INTEGER due{};
-        due.QuadPart = -std::max<std::int64_t>(wait.count() / 100, 0);
+        due.QuadPart = -(wait.count() / 100);
         ::SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE);
+        m_timerSet = true;
         m_notifier.setEnabled(true);
+    }
+
+    // A call to the system only when the timer may still be set.
+    void unsetTimer()
+    {
+        if (m_timerSet)
+            ::CancelWaitableTimer(m_timer);
+        m_timerSet = false;
     }
 
     HANDLE m_timer;
@@ -93,6 +120,8 @@ private:
     std::int64_t m_frequency = 1;
     Nanoseconds m_deadline{};
     bool m_armed = false;
+    bool m_timerSet = false; // since the last signal or cancel
+    bool m_posted = false; // an event is on its way to onSignalled()
 };
 
 } // namespace

@@ -17,6 +17,7 @@
 #endif
 
 #include <functional>
+#include <limits>
 
 namespace {
 const QRgb Red = qRgb(255, 0, 0), Green = qRgb(0, 255, 0), Blue = qRgb(0, 0, 255), White = qRgb(255, 255, 255);
@@ -88,6 +89,8 @@ bool write(const QString &name, const QByteArray &data, qint64 sparseSize = 0)
     QFile file(name);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && (!sparseSize || file.resize(sparseSize));
 }
+constexpr int NoSecond = std::numeric_limits<int>::min(); // a row with one wakeAt() only
+
 } // namespace
 
 // The runtime layer: text to integer, timers on the manual clock, and
@@ -230,13 +233,16 @@ private slots:
     void preciseSourceRearmed_data()
     {
         QTest::addColumn<int>("first"); // ms from now of the first wakeAt()
-        QTest::addColumn<int>("second"); // of a second one right after it; -1: none
+        QTest::addColumn<int>("second"); // of a second one right after it, if any
         QTest::addColumn<bool>("cancelled"); // cancel() right after both
         QTest::newRow("moved later") << 5 << 40 << false;
         QTest::newRow("moved earlier") << 60 << 10 << false;
-        QTest::newRow("already passed") << -10 << -1 << false;
-        QTest::newRow("cancelled") << 10 << -1 << true;
+        QTest::newRow("already passed") << -10 << NoSecond << false;
+        QTest::newRow("cancelled") << 10 << NoSecond << true;
         QTest::newRow("moved, then cancelled") << 5 << 20 << true;
+        QTest::newRow("passed, then cancelled") << -10 << NoSecond << true;
+        QTest::newRow("passed, then moved later") << -10 << 30 << false;
+        QTest::newRow("moved to a passed one") << 40 << -5 << false;
     }
     void preciseSourceRearmed()
     {
@@ -250,14 +256,14 @@ private slots:
         source->setWakeHandler([&] { wakes << source->now(); });
         const Nanoseconds start = source->now();
         source->wakeAt(start + std::chrono::milliseconds(first));
-        if (second >= 0) {
+        if (second != NoSecond) {
             QTest::qSleep(first > 0 && first < second ? first + 2 : 0); // the first arming's signal may be pending
             source->wakeAt(start + std::chrono::milliseconds(second));
         }
         QVERIFY(wakes.isEmpty()); // never inside the call
         if (cancelled)
             source->cancel();
-        const int last = second >= 0 ? second : first;
+        const int last = second != NoSecond ? second : first;
         QTest::qWait(std::max(last, 0) + 150);
         if (cancelled) {
             QCOMPARE(wakes.size(), 0);
