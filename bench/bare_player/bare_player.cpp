@@ -1,67 +1,8 @@
-// The pace reference for the benchmark, built for Linux and for Windows: a
-// plain Qt window that does the program's work with nothing of ours. A click
-// plays 1.bmp ... 32.bmp and -1.bmp from the current folder, frame n due
-// n x T ms after the click (T the first argument), each read with Qt's reader
-// and painted at once, on Qt's precise timers.
+// The bare Qt player on its own: the pace reference that tarvek-pace runs
+// beside the program, T (ms) its first argument.
+#include "bare_player.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QImage>
-#include <QPainter>
-#include <QTimer>
-#include <QWidget>
-
-#include <cmath>
-
-class BarePlayer : public QWidget
-{
-public:
-    explicit BarePlayer(int interval) : m_interval(interval)
-    {
-        setWindowTitle(QStringLiteral("Bare player"));
-        setFixedSize(320, 309);
-        m_timer.setSingleShot(true);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this, [this] { showFrame(); });
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent *) override
-    {
-        if (m_frame != 0)
-            return; // playing
-        m_clock.start();
-        m_frame = 1;
-        schedule();
-    }
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Qt::black);
-        painter.drawImage(0, 0, m_picture);
-    }
-
-private:
-    void schedule()
-    {
-        const double wait = double(m_frame) * m_interval - double(m_clock.nsecsElapsed()) / 1e6;
-        m_timer.start(std::max(0, int(std::ceil(wait))));
-    }
-    void showFrame()
-    {
-        const QString name = m_frame == 33 ? QStringLiteral("-1.bmp") : QStringLiteral("%1.bmp").arg(m_frame);
-        m_picture = QImage(name);
-        repaint();
-        m_frame = m_frame == 33 ? 0 : m_frame + 1;
-        if (m_frame != 0)
-            schedule();
-    }
-
-    const int m_interval;
-    int m_frame = 0;
-    QElapsedTimer m_clock;
-    QTimer m_timer;
-    QImage m_picture;
-};
 
 int main(int argc, char *argv[])
 {

@@ -1,9 +1,9 @@
 // tarvek-phases: where each frame's time goes at t = 1 ms, inside the process,
 // for the program's own window and runtime and for the bare Qt way of doing the
-// same work (a precise QTimer armed for frame n at n x T, QImage's reader, a
-// repaint), played in turns in one window system. Built for Linux and for
-// Windows; under Wine it shows what the Windows build meets there. Not a test:
-// figures are printed, never asserted.
+// same work (the pace reference's player, bench/bare_player), played in turns
+// in one window system. Built for Linux and for Windows; under Wine it shows
+// what the Windows build meets there. Not a test: figures are printed, never
+// asserted.
 //
 //   tarvek-phases [RUNS]     (10 runs of 33 frames each way unless told)
 //
@@ -17,6 +17,7 @@
 // Then the wake-ups on their own, 200 of each: how long after its due time a
 // handler runs, for the program's timer source and for Qt's precise timer, with
 // the due time already passed and 1 ms ahead.
+#include "bare_player.h"
 #include "form1.h"
 #include "frame_file.h"
 
@@ -26,14 +27,12 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -106,63 +105,6 @@ public:
     }
 };
 
-// The bare Qt way, as the pace reference player does it.
-class BareWay : public QWidget
-{
-public:
-    std::vector<Frame> frames;
-    QEventLoop *loop = nullptr;
-
-    BareWay()
-    {
-        setFixedSize(320, 309);
-        m_timer.setSingleShot(true);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this, [this] { showFrame(); });
-    }
-    void play()
-    {
-        frames.clear();
-        m_clickedAt = nowUs();
-        m_frame = 1;
-        schedule();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Qt::black);
-        painter.drawImage(0, 0, m_picture);
-    }
-
-private:
-    void schedule()
-    {
-        frames.push_back({m_clickedAt + double(m_frame) * Interval * 1e3, 0, 0, 0, 0});
-        const double wait = double(m_frame) * Interval - (nowUs() - m_clickedAt) / 1e3;
-        m_timer.start(std::max(0, int(std::ceil(wait))));
-    }
-    void showFrame()
-    {
-        Frame &f = frames.back();
-        f.tick = f.loadStart = nowUs();
-        m_picture = QImage(m_frame == StageCount ? QStringLiteral("-1.bmp") : QStringLiteral("%1.bmp").arg(m_frame));
-        f.loaded = nowUs();
-        repaint();
-        f.end = nowUs();
-        if (m_frame++ < StageCount)
-            schedule();
-        else
-            loop->quit();
-    }
-
-    int m_frame = 0;
-    double m_clickedAt = 0;
-    QTimer m_timer;
-    QImage m_picture;
-};
-
 // How late a handler runs, 200 times, its due time `ahead` µs after arming.
 template <typename Arm>
 std::vector<double> wakeUps(double ahead, Arm arm)
@@ -216,7 +158,20 @@ int main(int argc, char *argv[])
     QObject::connect(&form.stageChain(), &StageChain::failed, &form, [&] { tarvekLoop->quit(); });
     form.text1().setText(QString::number(Interval));
 
-    BareWay bare;
+    BarePlayer bare(Interval);
+    std::vector<Frame> bareRun;
+    double clickedAt = 0;
+    QEventLoop *bareLoop = nullptr;
+    bare.started = [&](int frame) {
+        const double now = nowUs();
+        bareRun.push_back({clickedAt + double(frame) * Interval * 1e3, now, now, now, now});
+    };
+    bare.loaded = [&](int) { bareRun.back().loaded = nowUs(); };
+    bare.shown = [&](int frame) {
+        bareRun.back().end = nowUs();
+        if (frame == BarePlayer::Frames)
+            bareLoop->quit();
+    };
     waitExposed(bare);
 
     Sample ours, theirs;
@@ -229,12 +184,14 @@ int main(int argc, char *argv[])
         loop.exec();
         ours.add(run);
 
-        QEventLoop bareLoop;
-        bare.loop = &bareLoop;
+        QEventLoop loopBare;
+        bareLoop = &loopBare;
+        bareRun.clear();
+        clickedAt = nowUs();
         bare.play();
-        QTimer::singleShot(10000, &bareLoop, &QEventLoop::quit);
-        bareLoop.exec();
-        theirs.add(bare.frames);
+        QTimer::singleShot(10000, &loopBare, &QEventLoop::quit);
+        loopBare.exec();
+        theirs.add(bareRun);
     }
 
     std::printf("Where each frame's time goes at t = %d ms (µs over frames 2 to 33 of %d runs each way)\n", Interval, runs);
