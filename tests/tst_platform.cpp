@@ -113,12 +113,10 @@ private slots:
         if (m_lock != INVALID_HANDLE_VALUE)
             ::CloseHandle(std::exchange(m_lock, INVALID_HANDLE_VALUE));
 #endif
-    }
-    void init()
-    {
         QDir::setCurrent(QDir::tempPath()); // Windows removes no folder that is current
-        QVERIFY(m_dir.emplace().isValid() && QDir::setCurrent(m_dir->path()));
+        m_dir.reset();
     }
+    void init() { QVERIFY(m_dir.emplace().isValid() && QDir::setCurrent(m_dir->path())); }
     void textToInteger_data()
     {
         QTest::addColumn<QString>("text");
