@@ -68,10 +68,12 @@ plays() {
     opened=$(grep -xF "$frames" "$work/opens") # the program's own files are opened there too
     [ "$opened" = "$frames" ] || fail "$* opened, in $folder: $(echo $opened)"
 }
-# The prefix's files and its registry's keys, for a comparison.
+# The prefix's files and its registry's keys (after the hive's name), in one
+# sorted list, for comm.
 snapshot() {
-    (cd "$WINEPREFIX" && find . -path ./dosdevices -prune -o -print | LC_ALL=C sort)
-    for hive in "$WINEPREFIX"/*.reg; do grep '^\[' "$hive" | sed 's/\] [0-9]*$/]/' | LC_ALL=C sort; done
+    { (cd "$WINEPREFIX" && find . -path ./dosdevices -prune -o -print)
+      for hive in "$WINEPREFIX"/*.reg; do grep '^\[' "$hive" | sed "s/\\] [0-9]*\$/]/; s|^|${hive##*/} |"; done
+    } | LC_ALL=C sort
 }
 
 wineboot -i >/dev/null 2>&1
@@ -158,11 +160,15 @@ wineserver -w
 snapshot >"$work/after"
 # What Windows Installer keeps of its own (its caches' folders and the empty keys
 # it indexes products by); anything else left behind is ours.
-left=$(LC_ALL=C comm -13 "$work/before" "$work/after" | grep -vE \
-    '/Microsoft/Installer$|^\./drive_c/windows/Installer$|^\[Software\\\\Microsoft\\\\(Windows\\\\CurrentVersion\\\\)?Installer\\\\(Features|Products|UpgradeCodes|UserData\\\\[^\\]*\\\\(Components|Products))\]$')
+new=$(LC_ALL=C comm -13 "$work/before" "$work/after")
+left=$(echo "$new" | grep -vE \
+    '/Microsoft/Installer$|^\./drive_c/windows/Installer$|^[a-z]*\.reg \[Software\\\\Microsoft\\\\(Windows\\\\CurrentVersion\\\\)?Installer\\\\(Features|Products|UpgradeCodes|UserData\\\\[^\\]*\\\\(Components|Products))\]$')
 [ -z "$left" ] || fail "left after uninstalling: $left"
+gone=$(LC_ALL=C comm -23 "$work/before" "$work/after")
+[ -z "$gone" ] || fail "gone after uninstalling: $gone"
 ! grep -rqF -e 'Tarvek' -e '\x422\x430\x440\x432\x435\x43a' "$WINEPREFIX"/*.reg || fail "the registry still names Tarvek"
-echo "installer: uninstalling leaves the prefix as it was"
+echo "installer: uninstalling leaves the prefix as it was ($(wc -l <"$work/before") files and registry keys before installing;" \
+    "after uninstalling the same, and $(echo "$new" | grep -c .) of Windows Installer's own)"
 
 wine msiexec /i "$msi" /qn && wineserver -w && [ -f "$installed/tarvek.exe" ] || fail "installing after uninstalling"
 wine msiexec /x "$msi" /qn && wineserver -w && [ ! -e "$installed" ] || fail "uninstalling a second time"
