@@ -5,7 +5,8 @@
 // what the Windows build meets there. Not a test: figures are printed, never
 // asserted.
 //
-//   tarvek-phases [RUNS]     (10 runs of 33 frames each way unless told)
+//   tarvek-phases [RUNS [FOLDER]]   (10 runs of 33 frames each way unless told;
+//                                    the frames in a new folder in FOLDER)
 //
 // Per frame, in µs:
 //   wake-up  from when the frame could start (its due time, or the previous
@@ -35,6 +36,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -131,12 +134,16 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     clockMs.start();
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-    QTemporaryDir frames;
+    // The frames in a folder of their own, in the system's temporary folder or
+    // in the one given (under Wine, its own temporary folder is in the prefix).
+    QTemporaryDir frames(argc > 2 ? QDir(QString::fromLocal8Bit(argv[2])).filePath(u"tarvek-phases-XXXXXX"_s)
+                                  : QDir::temp().filePath(u"tarvek-phases-XXXXXX"_s));
     QImage picture(320, 200, QImage::Format_RGB32);
     for (int stage = 1; stage <= StageCount; ++stage) {
         picture.fill(qRgb(stage * 7, 255 - stage * 7, 128));
         picture.save(QDir(frames.path()).filePath(frameFileName(stage)), "BMP");
     }
+    const QString startedIn = QDir::currentPath();
     QDir::setCurrent(frames.path());
 
     TimedRuntime runtime;
@@ -250,5 +257,6 @@ int main(int argc, char *argv[])
     }
     std::printf("The picture's accessible name set on its own (µs, 200)\n");
     printRow("accessible name", names);
+    QDir::setCurrent(startedIn); // Windows removes no folder that a process is in
     return 0;
 }
