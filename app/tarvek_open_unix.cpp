@@ -1,7 +1,9 @@
-// tarvek-open PROGRAM PATH: starts PROGRAM, the player, in the folder PATH, or
-// in the folder that holds PATH when that is a file, such as a frame. The
-// desktop's "Open With" runs it with what the user opened; the player itself
-// reads no command line and plays the folder it is started in.
+// tarvek-open PROGRAM [PATH]: starts PROGRAM, the player, in the folder PATH,
+// or in the folder that holds PATH when that is a file, such as a frame; with
+// no PATH, in the folder it was started in. The menu's entry runs it with no
+// PATH, in the demo's folder; a file manager's action or "Open With" runs it
+// with what the user opened. The player itself reads no command line and plays
+// the folder it is started in.
 //
 // PATH comes from outside and is only ever data: it is never read for options,
 // never handed to a shell or to Qt, and its bytes are taken as they are,
@@ -110,9 +112,9 @@ int refuse(const QString &text)
 
 int main(int argc, char *argv[])
 {
-    if (argc != 3)
+    if (argc != 2 && argc != 3)
         return refuse(QStringLiteral("Тарвеку нужно указать одну папку или один кадр."));
-    if (const int error = enterFolderOf(argv[2]))
+    if (const int error = argc == 3 ? enterFolderOf(argv[2]) : 0)
         return refuse(QStringLiteral("Тарвек не может открыть папку\n«%1».\n\n%2").arg(shown(argv[2]), reason(error)));
     char *playerArgv[] = {argv[1], nullptr};
     ::execv(argv[1], playerArgv);

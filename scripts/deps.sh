@@ -11,8 +11,7 @@ TARVEK_PACKAGES=(
     dbus-daemon               # the X11 test's session bus
     python3-gi gir1.2-glib-2.0  # the X11 test opens folders as file managers do, through GIO
     libxcb1-dev               # the benchmark sees the window mapped
-    dpkg-dev file             # the .deb: dpkg-shlibdeps finds its dependencies
-    lintian appstream desktop-file-utils man-db  # the package check
+    file                      # the headless demo's test reads its screenshots' kind
 )
 
 # The Wayland real-window test's and the benchmark's view of what reaches a
@@ -31,6 +30,13 @@ TARVEK_WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev z
 # The Windows installer: wixl and msitools to make and finish it, and what its
 # test under Wine reads it with (the shortcut, the frames' opens, the zip).
 TARVEK_INSTALLER_PACKAGES=(wixl msitools python3-olefile liblnk-utils inotify-tools unzip)
+
+# The Debian packages' build: Debian's tools.
+TARVEK_PACKAGING_PACKAGES=(dpkg-dev debhelper xz-utils)
+# What the package check reads the packages with and builds them again with,
+# and what it asks the desktops' defaults of.
+TARVEK_PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db reprotest faketime
+    libglib2.0-bin xdg-utils shared-mime-info)
 
 ensure_packages() {
     local missing=() pkg
@@ -60,4 +66,17 @@ ensure_deb_src() {
     cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null \
         | sed -n 's/^deb \(.*\)/deb-src \1/p' | "${sudo[@]}" tee /etc/apt/sources.list.d/tarvek-deb-src.list >/dev/null
     "${sudo[@]}" apt-get update -q
+}
+
+# Installs what an unpacked source package, DIR, needs to be built with the
+# build profiles in DEB_BUILD_PROFILES, and nothing when all is there.
+ensure_build_dependencies() {
+    local profiles=()
+    [ -z "${DEB_BUILD_PROFILES:-}" ] || profiles=(-P "${DEB_BUILD_PROFILES// /,}")
+    (cd "$1" && dpkg-checkbuilddeps "${profiles[@]}") >/dev/null 2>&1 && return 0
+    echo "Installing the build dependencies of $(basename "$1")" >&2
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get build-dep -y -q --no-install-recommends "${profiles[@]}" "$(realpath "$1")"
 }
