@@ -38,6 +38,11 @@ TARVEK_PACKAGING_PACKAGES=(dpkg-dev debhelper xz-utils)
 TARVEK_PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db reprotest faketime
     libglib2.0-bin xdg-utils shared-mime-info)
 
+# The Debian build in a clean chroot (scripts/debian): the chroots, the
+# builder, the tests of the installed packages, and the emulator the arm64
+# program is played under, with the tool that watches its frames' opens.
+TARVEK_DEBIAN_PACKAGES=(mmdebstrap sbuild uidmap autopkgtest lintian qemu-user-static file inotify-tools)
+
 ensure_packages() {
     local missing=() pkg
     for pkg in "$@"; do
