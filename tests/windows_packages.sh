@@ -10,6 +10,12 @@
 #   lnkinfo), the entry in Apps & features; started through that shortcut,
 #   Tarvek plays the installed demo; Open With plays a folder, or a frame's
 #   folder; installing it again changes nothing;
+# - installing takes nothing over: on a prefix given the defaults Windows has
+#   (Paint for .bmp, the user's choice of it, no default verb for folders), the
+#   default of .bmp, the default verbs of folders (Directory\shell,
+#   Folder\shell) and the user's choice for .bmp are the same before, while it
+#   is installed and after, and a folder opened with its default verb, as a
+#   double click opens it, opens in Explorer, not in Tarvek;
 # - uninstalling leaves the prefix's files and registry as they were, but for
 #   Windows Installer's own folders and keys; installing after that works too.
 # Exits 77 (a skip, to CTest) when the installer was not built (no wixl).
@@ -68,6 +74,22 @@ plays() {
     opened=$(grep -xF "$frames" "$work/opens") # the program's own files are opened there too
     [ "$opened" = "$frames" ] || fail "$* opened, in $folder: $(echo $opened)"
 }
+# A folder opened with its default verb, as a double click opens it, opens in
+# Explorer, and starts no Tarvek.
+opens_in_explorer() {
+    local explorer
+    wine start "$1" >/dev/null 2>&1 &
+    for _ in $(seq 300); do
+        explorer=$(xdotool search --onlyvisible --name "^${1##*\\}\$" 2>/dev/null | head -n 1)
+        [ -n "$explorer" ] && break
+        sleep 0.1
+    done
+    [ -n "$explorer" ] || fail "$1, opened with its default verb, showed no window"
+    grep -qa 'explorer.exe' "/proc/$(xdotool getwindowpid "$explorer")/cmdline" || fail "$1's default verb started another program"
+    [ -z "$(xdotool search --onlyvisible --name '^Тарвек$' 2>/dev/null)" ] || fail "$1's default verb started Tarvek"
+    wmctrl -i -c "$explorer"
+    wineserver -w
+}
 # The prefix's files and its registry's keys (after the hive's name), in one
 # sorted list, for comm.
 snapshot() {
@@ -76,7 +98,24 @@ snapshot() {
     } | LC_ALL=C sort
 }
 
+# The defaults a Windows user's choices live in, as reg.exe reads them: the
+# type .bmp stands for, the default verbs of folders, and the user's choice
+# for .bmp; "none" where the key has no such value, or is not there.
+defaults() {
+    local key value
+    for key in 'HKCR\.bmp /ve' 'HKCR\Directory\shell /ve' 'HKCR\Folder\shell /ve' \
+        'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.bmp\UserChoice /v ProgId'; do
+        # shellcheck disable=SC2086 # the key and the value's switch
+        value=$(wine reg query $key 2>/dev/null | tr -d '\r' | sed -n 's/^ *\((Default)\|ProgId\) *REG_[A-Z_]* *//p')
+        printf '%s: %s\n' "${key% /*}" "$(sed 's/^(value not set)$//; s/^$/none/' <<<"${value:-none}")"
+    done
+}
+
 wineboot -i >/dev/null 2>&1
+# What Windows itself registers, where Wine registers nothing.
+wine reg add 'HKLM\Software\Classes\.bmp' /ve /d Paint.Picture /f >/dev/null
+wine reg add 'HKLM\Software\Classes\Directory\shell' /ve /d none /f >/dev/null
+wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.bmp\UserChoice' /v ProgId /d Paint.Picture /f >/dev/null
 wineserver -w
 user=$(ls "$WINEPREFIX/drive_c/users" | grep -vx Public | head -n 1)
 home=$WINEPREFIX/drive_c/users/$user
@@ -89,9 +128,18 @@ unpacked=$(echo "$work"/unpacked/*/)
 plays "$unpacked" sh -c "cd '$unpacked' && exec wine tarvek.exe"
 echo "zip: tarvek.exe started where it lies plays the demo beside it"
 
+frames_dir=$work/frames # outside the prefix, where Wine's drive Z: finds it
+windows_frames="Z:${frames_dir//\//\\}"
+mkdir -p "$frames_dir/Мультик"
+cp "$unpacked"/*.bmp "$frames_dir/Мультик/"
+opens_in_explorer "$windows_frames\\Мультик" # and Explorer has kept its settings before the snapshot
 snapshot >"$work/before"
+defaults >"$work/defaults-before"
 wine msiexec /i "$msi" /qn || fail "msiexec /i ended with $?"
 wineserver -w
+defaults >"$work/defaults-installed"
+cmp -s "$work/defaults-before" "$work/defaults-installed" \
+    || fail "installing changed a default: $(diff "$work/defaults-before" "$work/defaults-installed" | grep '^[<>]')"
 installed=$home/AppData/Local/Programs/Tarvek
 expected=$(printf '%s\n' tarvek.exe tarvek-open.exe qtbase_ru.qm README.en.txt README.ru.txt $(printf 'demo/%s\n' $frames) \
     licenses/{README.txt,Tarvek-MIT.txt,LiberationSans-OFL.txt,Qt-LGPL-3.0.txt,Qt-GPL-3.0.txt,qtbase_ru-copyright.txt} \
@@ -134,8 +182,6 @@ done
 grep -A3 -F '[Software\\Classes\\.bmp\\OpenWithProgids]' "$WINEPREFIX/user.reg" | grep -q '^"Tarvek.Frames"=' \
     || fail "Tarvek is not offered for BMP pictures"
 launcher="$winhome\\AppData\\Local\\Programs\\Tarvek\\tarvek-open.exe"
-frames_dir=$work/frames # outside the prefix, where Wine's drive Z: finds it
-windows_frames="Z:${frames_dir//\//\\}"
 long=$(printf 'd%.0s' {1..150})
 for name in "Мультик" "two  spaces" "a & b" "100% ^x" "-dash" "it's" "$long"; do
     mkdir -p "$frames_dir/$name"
@@ -143,12 +189,7 @@ for name in "Мультик" "two  spaces" "a & b" "100% ^x" "-dash" "it's" "$lo
     plays "$frames_dir/$name" wine "$launcher" "$windows_frames\\$name"
 done
 plays "$frames_dir/Мультик" wine "$launcher" "$windows_frames\\Мультик\\7.bmp"
-wine "$launcher" "$windows_frames\\gone" >/dev/null 2>&1 &
-window=$(tarvek_window)
-[ -n "$window" ] || fail "no report for a folder that is gone"
-grep -qa 'tarvek-open.exe' "/proc/$(xdotool getwindowpid "$window")/cmdline" || fail "a folder that is gone started Tarvek"
-xdotool windowactivate --sync "$window" key Return
-wineserver -w
+opens_in_explorer "$windows_frames\\Мультик"
 echo "installer: Open With plays the folder, or the frame's folder, whatever its name; a folder that is gone is reported"
 
 wine msiexec /i "$msi" /qn || fail "installing it again ended with $?"
@@ -157,6 +198,10 @@ wineserver -w
 
 wine msiexec /x "$msi" /qn || fail "msiexec /x ended with $?"
 wineserver -w
+defaults >"$work/defaults-after"
+cmp -s "$work/defaults-before" "$work/defaults-after" \
+    || fail "uninstalling left a default changed: $(diff "$work/defaults-before" "$work/defaults-after" | grep '^[<>]')"
+echo "installer: no default taken over, installed or removed: $(tr '\n' ';' <"$work/defaults-before")"
 snapshot >"$work/after"
 # What Windows Installer keeps of its own (its caches' folders and the empty keys
 # it indexes products by); anything else left behind is ours.
