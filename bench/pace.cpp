@@ -5,8 +5,10 @@
 // open is from n - 1 intervals after frame 1's. Not a test: figures are
 // printed, never asserted.
 //
-//   tarvek-pace [--quick] [--windows TARVEK_EXE BARE_PLAYER_EXE]
-// inside an X server with a window manager: scripts/with-xvfb --wm.
+//   tarvek-pace [--quick] [--windows TARVEK_EXE BARE_PLAYER_EXE] [--linux NAME TARVEK ...]
+// inside an X server with a window manager: scripts/with-xvfb --wm. Each
+// --linux adds another Linux build of the program, such as the one in the
+// Debian package, played in turns with the bare player as this build's is.
 #include "frame_opens.h"
 
 #include <QCoreApplication>
@@ -138,6 +140,9 @@ int main(int argc, char *argv[])
     std::vector<std::pair<Player, Player>> systems;
     if (!args.contains(u"--windows-only"_s))
         systems = {{{u"Linux"_s, {QStringLiteral(TARVEK_EXECUTABLE)}, true}, {u"Linux"_s, {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}}};
+    for (qsizetype at = args.indexOf(u"--linux"_s); at > 0 && at + 2 < args.size(); at = args.indexOf(u"--linux"_s, at + 1))
+        systems.push_back({{args[at + 1], {QFileInfo(args[at + 2]).absoluteFilePath()}, true},
+                           {args[at + 1], {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}});
     if (windowsAt > 0 && windowsAt + 2 < args.size()) {
         systems.push_back({{u"Wine"_s, {u"wine"_s, QFileInfo(args[windowsAt + 1]).absoluteFilePath()}, true},
                            {u"Wine"_s, {u"wine"_s, QFileInfo(args[windowsAt + 2]).absoluteFilePath()}, false}});
@@ -157,12 +162,12 @@ int main(int argc, char *argv[])
                 b.insert(b.end(), theirs.begin(), theirs.end());
             }
             if (o.empty() || b.empty()) {
-                std::printf("  %-6s %4d ms: %s did not play\n", qPrintable(ours.what), interval, o.empty() ? "tarvek" : "the bare player");
+                std::printf("  %-8s %4d ms: %s did not play\n", qPrintable(ours.what), interval, o.empty() ? "tarvek" : "the bare player");
                 continue;
             }
-            std::printf("  %-6s %4d ms  median  tarvek %8.3f  bare Qt %8.3f    p99  tarvek %8.3f  bare Qt %8.3f  (%d runs each)\n",
+            std::printf("  %-8s %4d ms  median  tarvek %8.3f  bare Qt %8.3f    p99  tarvek %8.3f  bare Qt %8.3f  (%d runs each)\n",
                         qPrintable(ours.what), interval, at(o, 0.5), at(b, 0.5), at(o, 0.99), at(b, 0.99), 2 * runsPerTurn);
-            std::printf("  %-6s %4d ms  window up after start: tarvek %.0f ms, bare Qt %.0f ms (last start)\n",
+            std::printf("  %-8s %4d ms  window up after start: tarvek %.0f ms, bare Qt %.0f ms (last start)\n",
                         qPrintable(ours.what), interval, oursUp, bareUp);
         }
     }
