@@ -71,6 +71,10 @@ verdict=$(TMPDIR=$out lintian -I --pedantic "$dir/tarvek_${version}.dsc" "$dir/t
     | grep -v -e 'running with root privileges' | grep -vE ": ($kept)" || true)
 [ -z "$verdict" ] || { echo "$verdict"; fail=1; }
 
+# The upstream tarball is the same bytes again.
+cmp -s "$dir/tarvek_${version%-*}.orig.tar.xz" "$("$(dirname "$0")/../scripts/orig-tarball" "$out/orig")" \
+    || { echo "scripts/orig-tarball made another upstream tarball the second time"; fail=1; }
+
 # The second build, from the source package, as reproducible-builds.org varies
 # builds; the first build above is its control.
 mkdir -p "$out/control/source-root"
