@@ -99,11 +99,15 @@ snapshot() {
 }
 
 # The defaults a Windows user's choices live in, as reg.exe reads them: the
-# type .bmp stands for, the default verbs of folders, and the user's choice
-# for .bmp; "none" where the key has no such value, or is not there.
+# type .bmp stands for, the default verbs of folders, in the user's classes and
+# the machine's (Windows reads the user's over the machine's; Wine's HKCR shows
+# the machine's alone), and the user's choice for .bmp; "none" where the key
+# has no such value, or is not there.
 defaults() {
     local key value
-    for key in 'HKCR\.bmp /ve' 'HKCR\Directory\shell /ve' 'HKCR\Folder\shell /ve' \
+    for key in 'HKCU\Software\Classes\.bmp /ve' 'HKCU\Software\Classes\Directory\shell /ve' \
+        'HKCU\Software\Classes\Folder\shell /ve' 'HKLM\Software\Classes\.bmp /ve' \
+        'HKLM\Software\Classes\Directory\shell /ve' 'HKLM\Software\Classes\Folder\shell /ve' \
         'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.bmp\UserChoice /v ProgId'; do
         # shellcheck disable=SC2086 # the key and the value's switch
         value=$(wine reg query $key 2>/dev/null | tr -d '\r' | sed -n 's/^ *\((Default)\|ProgId\) *REG_[A-Z_]* *//p')
