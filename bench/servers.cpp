@@ -21,7 +21,10 @@ XServer::XServer()
     if (xvfb == 0) {
         close(fds[0]);
         const QByteArray fd = QByteArray::number(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "640x480x24", "-nolisten", "tcp", nullptr);
+        // -noreset: a server that resets as its last client leaves turns away
+        // whoever connects during the reset.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+               "-noreset", nullptr);
         _exit(127);
     }
     close(fds[1]);
