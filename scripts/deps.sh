@@ -1,11 +1,24 @@
 # Sourced by the other scripts: installs the Debian packages that are missing,
 # and nothing when all are there.
 
+# The package of Liberation Sans 2, the font the program embeds: Debian 13 and
+# later have it in fonts-liberation, Debian 12 in fonts-liberation2, beside a
+# fonts-liberation of the older 1.07 fonts.
+liberation2_package() {
+    local version
+    version=$(apt-cache show --no-all-versions fonts-liberation 2>/dev/null | sed -n 's/^Version: //p' | head -n 1)
+    if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:2; then
+        echo fonts-liberation
+    else
+        echo fonts-liberation2
+    fi
+}
+
 # Everything the build, the tests and the demo need.
 TARVEK_PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
-    fonts-liberation2         # the font, embedded
+    fontconfig "$(liberation2_package)"  # the font, found through fontconfig and embedded
     qt6-translations-l10n     # Qt's Russian texts, read from the system
     xvfb xdotool openbox wmctrl  # the X11 real-window test and the headless demo
     dbus-daemon               # the X11 test's session bus
