@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Reads a program's window over the accessibility bus (AT-SPI), as a screen reader does.
-  screen_reader.py announce          says on the session bus that a screen reader is there,
-                                     and returns once the accessibility bus answers that it is
+  screen_reader.py announce          says on the session bus that assistive technology is
+                                     there, and returns once the accessibility bus answers that it is
   screen_reader.py tree PID          the tree of the program with that process id: one line
-                                     per object, role|name|relations, indented
+                                     per object, role|name|relations, indented; the role as
+                                     AT-SPI's constant for it, which no release renames
   screen_reader.py follow PID LAST   the picture's name at each change, until it reads LAST
 Only that program is ever asked anything: the others on the bus are told apart
 by their process ids, which the bus itself answers. Every call is bounded, and
@@ -20,14 +21,16 @@ def announce():
     def call(method, args, reply=None):
         return bus.call_sync(*STATUS, method, args, reply and GLib.VariantType(reply),
                              Gio.DBusCallFlags.NONE, 2000, None)
+    # IsEnabled is what every release of the accessibility bus keeps, and what
+    # Qt watches; at-spi2-core 2.62 removed the ScreenReaderEnabled of earlier ones.
     deadline, error = time.monotonic() + 10, None
     while time.monotonic() < deadline:
         try:
-            call('Set', GLib.Variant('(ssv)', ('org.a11y.Status', 'ScreenReaderEnabled', GLib.Variant('b', True))))
-            if call('Get', GLib.Variant('(ss)', ('org.a11y.Status', 'ScreenReaderEnabled')), '(v)').unpack()[0]:
+            call('Set', GLib.Variant('(ssv)', ('org.a11y.Status', 'IsEnabled', GLib.Variant('b', True))))
+            if call('Get', GLib.Variant('(ss)', ('org.a11y.Status', 'IsEnabled')), '(v)').unpack()[0]:
                 print('announced')
                 return
-            error = 'the accessibility bus keeps ScreenReaderEnabled false'
+            error = 'the accessibility bus keeps IsEnabled false'
         except GLib.Error as e:  # the bus launcher is still starting, or is not there
             error = e.message
         time.sleep(0.2)
@@ -48,17 +51,24 @@ def application(pid):
     sys.exit(f'screen_reader: no application with process id {pid} on the accessibility bus')
 
 
+def role(node):
+    """The role by AT-SPI's constant for it, ATSPI_ROLE_PUSH_BUTTON for instance,
+    not by the name a release reads out for it ("push button", later "button")."""
+    from gi.repository import Atspi
+    return Atspi.Role(int(node.getRole())).value_name.removeprefix('ATSPI_')
+
+
 def tree(node, depth=0):
     import pyatspi
     relations = ','.join(pyatspi.relationToString(r.getRelationType()) for r in node.getRelationSet())
-    print('  ' * depth + f'{node.getRoleName()}|{node.name}|{relations}')
+    print('  ' * depth + f'{role(node)}|{node.name}|{relations}')
     for child in node:
         tree(child, depth + 1)
 
 
 def follow(app, last):
     import pyatspi
-    picture = pyatspi.findDescendant(app, lambda node: node.getRoleName() == 'image')
+    picture = pyatspi.findDescendant(app, lambda node: node.getRole() == pyatspi.ROLE_IMAGE)
     if picture is None:
         sys.exit('screen_reader: no image in the window')
     heard, deadline = None, time.monotonic() + 20

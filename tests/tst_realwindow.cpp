@@ -67,12 +67,12 @@ private slots:
         QVERIFY2(m_announced.isEmpty(), qPrintable(m_announced));
         const QString pid = QString::number(m_tarvek.processId());
         QCOMPARE(QString::fromUtf8(tool(QStringLiteral(TARVEK_SCREEN_READER), {u"tree"_s, pid})).split(u'\n'), QStringList({
-            u"application|tarvek|"_s,
-            u"  frame|Тарвек|"_s,
-            u"    image|Нет кадра|"_s,
-            u"    push button|Пуск|controller for"_s,
-            u"    label|Скорость прокрутки кадров:|label for"_s,
-            u"    text|Скорость прокрутки кадров:|labelled by"_s, QString()}));
+            u"ROLE_APPLICATION|tarvek|"_s,
+            u"  ROLE_FRAME|Тарвек|"_s,
+            u"    ROLE_IMAGE|Нет кадра|"_s,
+            u"    ROLE_PUSH_BUTTON|Пуск|controller for"_s,
+            u"    ROLE_LABEL|Скорость прокрутки кадров:|label for"_s,
+            u"    ROLE_TEXT|Скорость прокрутки кадров:|labelled by"_s, QString()}));
         QProcess follow; // the picture's name at each change, until the closing frame
         follow.start(QStringLiteral(TARVEK_SCREEN_READER), {u"follow"_s, pid, u"Последний кадр"_s});
         QVERIFY(follow.waitForReadyRead(10000)); // it has found the picture
