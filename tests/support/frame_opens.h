@@ -12,6 +12,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -23,8 +25,8 @@ class FrameOpens
 public:
     FrameOpens(const QString &folder, const QStringList &names) : m_names(names), m_fd(::inotify_init1(IN_CLOEXEC))
     {
-        ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_OPEN);
-        ::pipe2(m_stop, O_CLOEXEC);
+        if (::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_OPEN) < 0 || ::pipe2(m_stop, O_CLOEXEC) != 0)
+            qFatal("FrameOpens: cannot watch %s: %s", qPrintable(folder), std::strerror(errno));
         m_clock.start();
         m_reader = std::thread([this] { read(); });
     }
