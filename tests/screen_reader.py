@@ -3,8 +3,8 @@
   screen_reader.py announce          says on the session bus that assistive technology is
                                      there, and returns once the accessibility bus answers that it is
   screen_reader.py tree PID          the tree of the program with that process id: one line
-                                     per object, role|name|relations, indented; the role as
-                                     AT-SPI's constant for it, which no release renames
+                                     per object, role|name|relations, indented; the role by
+                                     its number in AT-SPI, which no release renames
   screen_reader.py follow PID LAST   the picture's name at each change, until it reads LAST
 Only that program is ever asked anything: the others on the bus are told apart
 by their process ids, which the bus itself answers. Every call is bounded, and
@@ -52,10 +52,10 @@ def application(pid):
 
 
 def role(node):
-    """The role by AT-SPI's constant for it, ATSPI_ROLE_PUSH_BUTTON for instance,
-    not by the name a release reads out for it ("push button", later "button")."""
-    from gi.repository import Atspi
-    return Atspi.Role(int(node.getRole())).value_name.removeprefix('ATSPI_')
+    """The role by its number in AT-SPI's protocol, which no release changes;
+    the names for it do: "push button" became "button", and the constant
+    ATSPI_ROLE_PUSH_BUTTON became ATSPI_ROLE_BUTTON."""
+    return f'role {int(node.getRole())}'
 
 
 def tree(node, depth=0):
