@@ -23,14 +23,16 @@ gi.require_version('Gio', '2.0')
 from gi.repository import Gio
 
 DESKTOPS = [  # desktop, XDG_CURRENT_DESKTOP, file manager, packages, (package that reads the entry, folder it reads)
+    # A name 'a|b' is the first of them the release has: Debian 13 has KDE's
+    # frameworks 6, a newer libfm-qt, and libfm under its 64-bit-time name.
     ('GNOME', 'GNOME', 'Nautilus', ['nautilus', 'eog', 'gnome-session-common'], None),
-    ('KDE Plasma', 'KDE', 'Dolphin', ['dolphin', 'gwenview', 'plasma-workspace'], ('libkf5kiowidgets5', 'kio/servicemenus')),
+    ('KDE Plasma', 'KDE', 'Dolphin', ['dolphin', 'gwenview', 'plasma-workspace'], ('libkf6kiowidgets6|libkf5kiowidgets5', 'kio/servicemenus')),
     ('XFCE', 'XFCE', 'Thunar', ['thunar', 'ristretto', 'xfce4-session'], ('thunar', 'Thunar/sendto')),
     ('Cinnamon', 'X-Cinnamon', 'Nemo', ['nemo', 'eog', 'cinnamon-desktop-data'], ('nemo', 'nemo/actions')),
-    ('LXQt', 'LXQt', 'PCManFM-Qt', ['pcmanfm-qt', 'lximage-qt', 'lxqt-session'], ('libfm-qt12', 'file-manager/actions')),
-    ('LXDE', 'LXDE', 'PCManFM', ['pcmanfm', 'gpicview', 'lxde-common'], ('libfm4', 'file-manager/actions')),
+    ('LXQt', 'LXQt', 'PCManFM-Qt', ['pcmanfm-qt', 'lximage-qt', 'lxqt-session'], ('libfm-qt6-17|libfm-qt6-15|libfm-qt12', 'file-manager/actions')),
+    ('LXDE', 'LXDE', 'PCManFM', ['pcmanfm', 'gpicview', 'lxde-common'], ('libfm4t64|libfm4', 'file-manager/actions')),
     ('MATE', 'MATE', 'Caja', ['caja', 'eom', 'mate-desktop-common'], ('caja-actions', 'file-manager/actions')),
-    ('a window manager alone', '', 'PCManFM', ['pcmanfm', 'feh'], ('libfm4', 'file-manager/actions')),
+    ('a window manager alone', '', 'PCManFM', ['pcmanfm', 'feh'], ('libfm4t64|libfm4', 'file-manager/actions')),
 ]
 TYPES = ['inode/directory', 'image/bmp', 'image/x-bmp']
 
@@ -42,6 +44,14 @@ os.makedirs(cache, exist_ok=True)
 
 def run(*command, **kw):
     return subprocess.run(command, capture_output=True, text=True, **kw)
+
+
+def release_has(name):
+    """The first of the names 'a|b|...' that apt knows a version of, or None."""
+    for candidate in name.split('|'):
+        if run('apt-cache', 'show', '--no-all-versions', candidate).stdout.strip():
+            return candidate
+    return None
 
 
 def fetch(packages):
@@ -145,6 +155,12 @@ os.symlink('/usr/share/mime', os.path.join(work, 'system', 'mime'))
 failed = []
 print(f'{"desktop":24} {"type":16} {"asked of":9} {"without Tarvek":32} {"with it":32} removed again')
 for desktop, current, manager, packages, reader in DESKTOPS:
+    if reader:
+        reader = (release_has(reader[0]) or reader[0], reader[1])
+    unknown = [p for p in packages + ([reader[0]] if reader else []) if not release_has(p)]
+    if unknown:  # the desktop's packages are named otherwise in this release
+        failed.append(f'{desktop}: apt knows no package {", ".join(unknown)} in this release')
+        continue
     fetched = fetch(packages + ([reader[0]] if reader else []))
     if fetched is None:
         shutil.rmtree(work, ignore_errors=True)
