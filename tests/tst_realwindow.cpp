@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScreen>
 
@@ -23,6 +24,21 @@
 // TARVEK_WINDOWS_EXECUTABLE, the Windows build's tarvek.exe is driven the same
 // way on X11, under Wine. On every display the frame files' opens are watched
 // with inotify, for the order and the pace at which the program reads them.
+
+// The program writes nothing on its standard error but what Qt says there of
+// the desktop under it, which no program can change: unstable's accessibility
+// bus (at-spi2-core 2.62) asks Qt 6.11 for methods it does not have, and Qt 6.11
+// takes sway's order of keyboard events for a compositor's fault.
+static QByteArray withoutPlatformNotes(const QByteArray &said)
+{
+    static const QRegularExpression notes(uR"(^qt\.accessibility\.atspi: AtSpiAdaptor::\w+ does not implement "\w+" |)"
+                                          uR"(^qt\.qpa\.wayland: Ignoring unexpected wl_keyboard\.leave event\. )"_s);
+    QByteArrayList kept;
+    for (const QByteArray &line : said.split('\n'))
+        if (!QString::fromUtf8(line).contains(notes))
+            kept << line;
+    return kept.join('\n');
+}
 
 class tst_RealWindow : public QObject
 {
@@ -56,7 +72,7 @@ private slots:
     {
         m_tarvek.kill(); // if it still runs
         m_tarvek.waitForFinished();
-        QCOMPARE(m_tarvek.readAllStandardError(), QByteArray());
+        QCOMPARE(withoutPlatformNotes(m_tarvek.readAllStandardError()), QByteArray());
     }
     void screenReaderHearsWindowAndFrames()
     {
