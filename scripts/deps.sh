@@ -98,3 +98,15 @@ ensure_build_dependencies() {
     "${sudo[@]}" apt-get update -q
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get build-dep -y -q --no-install-recommends "${profiles[@]}" "$(realpath "$1")"
 }
+
+# sbuild and mmdebstrap map a user namespace's users onto a range of the
+# caller's own: the caller's line in /etc/subuid and /etc/subgid, added when missing.
+ensure_subordinate_ids() {
+    local file sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    for file in /etc/subuid /etc/subgid; do
+        grep -q "^$(id -un):" "$file" 2>/dev/null && continue
+        echo "Adding a range of subordinate ids for $(id -un) to $file" >&2
+        echo "$(id -un):$((100000 + $(id -u) * 65536)):65536" | "${sudo[@]}" tee -a "$file" >/dev/null
+    done
+}
