@@ -18,116 +18,25 @@
 // Then the wake-ups on their own, 200 of each: how long after its due time a
 // handler runs, for the program's timer source and for Qt's precise timer, with
 // the due time already passed and 1 ms ahead.
+#include "alone.h"
 #include "bare_player.h"
 #include "form1.h"
-#include "frame_file.h"
+#include "measure.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-constexpr int Interval = 1;
-QElapsedTimer clockMs;
-double nowUs() { return double(clockMs.nsecsElapsed()) / 1e3; }
-
-struct Frame
-{
-    double ready = 0, tick = 0, loadStart = 0, loaded = 0, end = 0;
-};
-
-struct Sample
-{
-    std::vector<double> wake, load, show, late;
-    void add(const std::vector<Frame> &run)
-    {
-        if (run.size() != StageCount)
-            return;
-        for (std::size_t k = 1; k < run.size(); ++k) {
-            const Frame &f = run[k];
-            const double ready = std::max(f.ready, run[k - 1].end);
-            wake.push_back(f.tick - ready);
-            load.push_back(f.loaded - f.loadStart);
-            show.push_back(f.end - f.loaded);
-            late.push_back(f.tick - run[0].tick - double(k) * Interval * 1e3);
-        }
-    }
-};
-
-double quantile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
-}
-
-void printRow(const char *what, const std::vector<double> &v)
-{
-    std::printf("    %-30s %9.1f %9.1f %9.1f\n", what, quantile(v, 0.5), quantile(v, 0.99), quantile(v, 1));
-}
-
-void waitExposed(QWidget &window)
-{
-    window.show();
-    QElapsedTimer up;
-    up.start();
-    while ((!window.windowHandle() || !window.windowHandle()->isExposed()) && up.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 300)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-// The program's runtime, with the picture's load timed.
-class TimedRuntime : public RuntimeServices
-{
-public:
-    std::vector<Frame> *frames = nullptr;
-    QImage loadPicture(const QString &fileName) override
-    {
-        frames->back().loadStart = nowUs();
-        QImage picture = RuntimeServices::loadPicture(fileName);
-        frames->back().loaded = nowUs();
-        return picture;
-    }
-};
-
-// How late a handler runs, 200 times, its due time `ahead` µs after arming.
-template <typename Arm>
-std::vector<double> wakeUps(double ahead, Arm arm)
-{
-    std::vector<double> late;
-    for (int i = 0; i < 200; ++i) {
-        QEventLoop loop;
-        double woke = 0;
-        const double due = nowUs() + ahead;
-        arm(ahead, [&] {
-            woke = nowUs();
-            loop.quit();
-        });
-        loop.exec();
-        late.push_back(woke - due);
-    }
-    return late;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -215,48 +124,7 @@ int main(int argc, char *argv[])
         printRow("late against frame 1", s->late);
     }
 
-    std::printf("The wake-ups on their own: a handler's start after its due time (µs, 200 each)\n");
-    std::printf("    %-30s %9s %9s %9s\n", "", "median", "p99", "max");
-    std::unique_ptr<TimerSource> source = makePreciseTimerSource();
-    const auto viaSource = [&](double ahead, std::function<void()> done) {
-        source->setWakeHandler(std::move(done));
-        source->wakeAt(source->now() + std::chrono::nanoseconds(qint64(ahead * 1e3)));
-    };
-    const auto viaQTimer = [](double ahead, std::function<void()> done) {
-        QTimer::singleShot(int(ahead / 1e3), Qt::PreciseTimer, std::move(done));
-    };
-    printRow("tarvek's source, due passed", wakeUps(0, viaSource));
-    printRow("Qt precise timer, 0 ms", wakeUps(0, viaQTimer));
-    printRow("tarvek's source, due in 1 ms", wakeUps(1000, viaSource));
-    printRow("Qt precise timer, 1 ms", wakeUps(1000, viaQTimer));
-    source.reset();
-
-    std::printf("Loads on their own (µs, 10 x 33 frames)\n");
-    const auto loads = [](auto load) {
-        std::vector<double> took;
-        for (int r = 0; r < 10; ++r)
-            for (int stage = 1; stage <= StageCount; ++stage) {
-                const QString name = frameFileName(stage);
-                const double start = nowUs();
-                load(name);
-                took.push_back(nowUs() - start);
-            }
-        return took;
-    };
-    printRow("tarvek's open", loads([](const QString &name) { openFrameFile(name); }));
-    printRow("tarvek's open and read", loads([&](const QString &name) { runtime.RuntimeServices::loadPicture(name); }));
-    printRow("QFile open", loads([](const QString &name) { QFile f(name); f.open(QIODevice::ReadOnly); }));
-    printRow("QFile open and readAll", loads([](const QString &name) { QFile f(name); f.open(QIODevice::ReadOnly); f.readAll(); }));
-    printRow("QImage", loads([](const QString &name) { QImage image(name); }));
-
-    std::vector<double> names;
-    for (int i = 0; i < 200; ++i) {
-        const double start = nowUs();
-        form.image1().setAccessibleName(QStringLiteral("Кадр %1").arg(i));
-        names.push_back(nowUs() - start);
-    }
-    std::printf("The picture's accessible name set on its own (µs, 200)\n");
-    printRow("accessible name", names);
+    printAlone(form, runtime);
     QDir::setCurrent(startedIn); // Windows removes no folder that a process is in
     return 0;
 }
