@@ -22,7 +22,7 @@
 set -uo pipefail
 zip=$(realpath "$1") msi=$(realpath -m "$2")
 [ -f "$msi" ] || { echo "no installer $msi (wixl missing?): skipped"; exit 77; }
-for tool in inotifywait lnkinfo unzip xdotool wmctrl; do
+for tool in inotifywait lnkinfo strings unzip xdotool wmctrl; do
     command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 1; }
 done
 work=$(mktemp -d)
@@ -129,6 +129,14 @@ winhome="C:\\users\\$user"
 mkdir "$work/unpacked"
 unzip -q "$zip" -d "$work/unpacked"
 unpacked=$(echo "$work"/unpacked/*/)
+# The licences' read-me names the Qt that tarvek.exe carries (its version text,
+# as qVersion() gives it) and that Qt's source.
+qt_in_exe=$(strings -a "$unpacked/tarvek.exe" | grep -xE '6\.[0-9]+\.[0-9]+' | sort -u)
+[ "$(wc -l <<<"$qt_in_exe")" -eq 1 ] || fail "tarvek.exe holds no one Qt version: $qt_in_exe"
+grep -qF "Qt $qt_in_exe (Qt Base)" "$unpacked/licenses/README.txt" \
+    || fail "licenses/README.txt does not name Qt $qt_in_exe: $(grep -m1 '(Qt Base)' "$unpacked/licenses/README.txt")"
+grep -qE "qt6-base, version $qt_in_exe\+dfsg-" "$unpacked/licenses/README.txt" \
+    || fail "licenses/README.txt does not name a qt6-base $qt_in_exe source"
 plays "$unpacked" sh -c "cd '$unpacked' && exec wine tarvek.exe"
 echo "zip: tarvek.exe started where it lies plays the demo beside it"
 
