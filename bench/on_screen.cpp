@@ -1,7 +1,8 @@
 // What reaches the screen: the program and the bare player play in a headless
 // Wayland compositor, each in a compositor of its own, in turns; every frame's
-// presentation time is asked for, and a 60 Hz display's refreshes are laid
-// over those times at phases spread over one refresh.
+// presentation time is asked for; what a 60 Hz and a 59.94 Hz display would
+// make of those times is computed exactly over the display's phase
+// (exactJudder), and, for one more release, sampled at 32 fixed phases.
 #include "bench.h"
 #include "children.h"
 #include "presentation.h"
@@ -35,6 +36,44 @@ double judderPercent(const ChainRuns &runs, int interval)
     return all ? 100.0 * double(off) / double(all) : 0;
 }
 
+// The exact judder of each run, in per cent, its mean over the runs and the
+// half-width of its 95 % confidence interval (Student's t over the runs).
+struct Judder
+{
+    double mean = 0, halfWidth = 0;
+};
+Judder exactJudderPercent(const ChainRuns &runs, double refreshMs)
+{
+    std::vector<double> perRun;
+    for (size_t run = 0; run + 33 <= runs.presentedUs.size(); run += 33) {
+        std::vector<double> lateMs;
+        for (size_t frame = 0; frame < 33; ++frame) {
+            const double late = runs.presentedUs[run + frame];
+            lateMs.push_back(late < 0 ? -1 : late / 1e3);
+        }
+        if (const double j = exactJudder(lateMs, refreshMs); j >= 0)
+            perRun.push_back(100 * j);
+    }
+    Judder judder;
+    const double n = double(perRun.size());
+    if (perRun.empty())
+        return judder;
+    for (double j : perRun)
+        judder.mean += j / n;
+    if (perRun.size() < 2)
+        return judder;
+    double squares = 0;
+    for (double j : perRun)
+        squares += (j - judder.mean) * (j - judder.mean);
+    // t(0.975) for 1 to 30 degrees of freedom, then the normal's.
+    static constexpr double T975[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
+                                      2.201, 2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
+                                      2.080, 2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045, 2.042};
+    const size_t df = perRun.size() - 1;
+    judder.halfWidth = (df <= 30 ? T975[df - 1] : 1.960) * std::sqrt(squares / (n - 1) / n);
+    return judder;
+}
+
 std::vector<double> paintToPresentation(const ChainRuns &runs)
 {
     std::vector<double> delays;
@@ -62,7 +101,7 @@ void measurePresentation(Report &report, const QString &frames, bool quick)
         report.title(qPrintable(u"On screen: not measured, "_s + whyNot));
         return;
     }
-    for (int interval : {100, 50}) {
+    for (int interval : {100, 53, 50, 40}) {
         const int rounds = quick ? (interval == 100 ? 1 : 2) : 15;
         ChainRuns ours, bare, warmUp;
         for (int round = 0; round <= rounds; ++round) { // the first round, at 16 ms, warms up
@@ -82,7 +121,19 @@ void measurePresentation(Report &report, const QString &frames, bool quick)
         const Stats painted = statsOf(ours.paintedUs), refPainted = statsOf(bare.paintedUs);
         report.pair(u"paint end jitter: p99 minus median of paint end - due"_s, painted.p99 - painted.median,
                     refPainted.p99 - refPainted.median, "us", u"paint_jitter_us_"_s + t);
-        report.pair(u"frames a 60 Hz display shows for other than %1 refreshes (%)"_s.arg(std::lround(interval / RefreshMs)),
-                    judderPercent(ours, interval), judderPercent(bare, interval), "%", u"judder_pct_"_s + t);
+        // The figure of earlier releases, sampled at fixed phases, where t is a
+        // whole number of refreshes, beside the exact one, for one more release.
+        if (std::abs(interval / RefreshMs - std::round(interval / RefreshMs)) < 1e-9)
+            report.pair(u"frames a 60 Hz display shows for other than %1 refreshes, %2 phases (%)"_s
+                            .arg(std::lround(interval / RefreshMs)).arg(Phases),
+                        judderPercent(ours, interval), judderPercent(bare, interval), "%", u"judder_pct_"_s + t);
+        for (const auto &[hz, key] : {std::pair{60.0, "60"}, std::pair{59.94, "5994"}}) {
+            const Judder j = exactJudderPercent(ours, 1000 / hz), r = exactJudderPercent(bare, 1000 / hz);
+            const QString grid = QString::number(hz);
+            report.pair(u"exact judder, %1 Hz display: mean over runs (%)"_s.arg(grid), j.mean, r.mean, "%",
+                        u"exact_judder_pct_%1_%2"_s.arg(QLatin1StringView(key), t));
+            report.pair(u"  its 95 % confidence interval, half-width"_s, j.halfWidth, r.halfWidth, "%",
+                        u"exact_judder_ci_pct_%1_%2"_s.arg(QLatin1StringView(key), t));
+        }
     }
 }

@@ -147,3 +147,15 @@ std::vector<int> refreshesShown(const std::vector<double> &presentedMs, double r
             shown.push_back(int(refreshAfter(presentedMs[i + 1]) - refreshAfter(presentedMs[i])));
     return shown;
 }
+
+double exactJudder(const std::vector<double> &latenessMs, double refreshMs)
+{
+    double sum = 0;
+    int pairs = 0;
+    for (size_t i = 0; i + 1 < latenessMs.size(); ++i)
+        if (latenessMs[i] >= 0 && latenessMs[i + 1] >= 0) {
+            sum += std::min(std::abs(latenessMs[i + 1] - latenessMs[i]), refreshMs) / refreshMs;
+            ++pairs;
+        }
+    return pairs ? sum / pairs : -1;
+}
