@@ -110,3 +110,14 @@ ensure_subordinate_ids() {
         echo "$(id -un):$((100000 + $(id -u) * 65536)):65536" | "${sudo[@]}" tee -a "$file" >/dev/null
     done
 }
+
+# mirrors RELEASE: the archive of RELEASE, as mmdebstrap is given it.
+mirrors() {
+    if [ "$1" = unstable ]; then
+        echo "deb http://deb.debian.org/debian unstable main"
+    else
+        echo "deb http://deb.debian.org/debian $1 main"
+        echo "deb http://deb.debian.org/debian $1-updates main"
+        echo "deb http://deb.debian.org/debian-security $1-security main"
+    fi
+}
