@@ -11,6 +11,12 @@
 // The animation: 33 stages, stage n driven by timer n. Each stage switches its
 // own timer off, switches the next one on (the last stage: the Start button) and
 // shows its frame. Which timer is enabled is the only record of where the chain is.
+//
+// Within one refresh of the screen before a frame is due, the window's other
+// repaints (the text box's blinking cursor, typing) wait for that frame and
+// reach the screen in its flush. A compositor draws a window's content at most
+// once a refresh: a flush of the cursor just before the frame's would make the
+// frame wait for the next refresh.
 class StageChain : public QObject
 {
     Q_OBJECT
@@ -26,12 +32,20 @@ signals:
     // A stage failed; the chain was stopped and the error reported.
     void failed(int stage);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void runStage(int stage);
     void stop();
+    bool frameDueWithinRefresh();
+    void releaseHeldRepaint();
 
     RuntimeServices &m_runtime;
     Timers m_timers;
     QWidget &m_startButton;
     FrameDisplay &m_display;
+    QWidget *m_window = nullptr;
+    bool m_inStage = false;
+    bool m_repaintHeld = false;
 };

@@ -7,10 +7,12 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyleHints>
 #include <QTimer>
 #include <QTranslator>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 struct PaintCounter : QObject
@@ -255,6 +257,64 @@ private slots:
         QCOMPARE(form().commonDialog1().fileName(), u"-1.bmp"_s);
         QVERIFY(!runtime().clock().armed());
         QCOMPARE(runtime().reports.size(), stage > 0 ? 1 : 0);
+    }
+    // Near a frame's due time the window's other repaints go out with the frame;
+    // they are never lost, not even when the frame fails.
+    void repaintsNearAFrame_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("updateAt"); // the text box asks for a repaint, ms after the press
+        QTest::addColumn<QString>("missing"); // a frame file taken away
+        // When the text box was painted, in ms after the press, "+" where that
+        // was inside a stage: in its frame's repaint, or behind its report. First
+        // for the text typed before the press, then for the focus the press gave it.
+        QTest::addColumn<QString>("painted");
+        const QString none;
+        QTest::newRow("16 ms: with the next frame") << 16 << 49 << none << u"0 16+ 64+"_s;
+        QTest::newRow("100 ms, the next frame far: at once") << 100 << 301 << none << u"0 0 301"_s;
+        QTest::newRow("100 ms, 10 ms before a frame: with it") << 100 << 390 << none << u"0 0 400+"_s;
+        QTest::newRow("100 ms, 17 ms before a frame, over a 60 Hz refresh: at once") << 100 << 383 << none << u"0 0 383"_s;
+        QTest::newRow("after the closing frame: at once") << 1 << 40 << none << u"0 1+ 40"_s;
+        // Inside the failed stage the clock reads its due time, 40 ms.
+        QTest::newRow("the next frame missing: behind the report") << 10 << 35 << u"4.bmp"_s << u"0 10+ 40+"_s;
+    }
+    void repaintsNearAFrame()
+    {
+        QFETCH(int, interval);
+        QFETCH(int, updateAt);
+        QFETCH(QString, missing);
+        QFETCH(QString, painted);
+        QGuiApplication::styleHints()->setCursorFlashTime(0); // no blinking of its own
+        const auto restore = qScopeGuard([] { QGuiApplication::styleHints()->setCursorFlashTime(1000); });
+        QVERIFY(missing.isEmpty() || QFile::remove(missing));
+        bool inStage = false;
+        connect(&runtime().timers(), &TimerScheduler::aboutToTick, this, [&] { inStage = true; });
+        connect(&form().stageChain(), &StageChain::stageFinished, this, [&] { inStage = false; });
+        connect(&form().stageChain(), &StageChain::failed, this, [&] { inStage = false; });
+        QStringList seen;
+        struct Recorder : QObject
+        {
+            std::function<void()> onPaint;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                if (event->type() == QEvent::Paint)
+                    onPaint();
+                return false;
+            }
+        } recorder;
+        recorder.onPaint = [&] { seen << QString::number((runtime().timers().now() - m_pressedAt) / 1ms) + (inStage ? u"+"_s : QString()); };
+        QCoreApplication::processEvents();
+        form().text1().installEventFilter(&recorder);
+        press(QString::number(interval));
+        QCoreApplication::processEvents();
+        for (int ms = 1; ms <= 33 * interval + 100; ++ms) {
+            runtime().clock().advance(1ms);
+            if (ms == updateAt)
+                form().text1().update();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(seen.join(u' '), painted);
+        QCOMPARE(m_shown.size(), missing.isEmpty() ? 33 : FrameNames.indexOf(missing));
     }
     void hundredRuns()
     {

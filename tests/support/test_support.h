@@ -88,6 +88,7 @@ public:
         const bool anyEnabled = std::ranges::any_of(window->findChildren<RuntimeTimer *>(), &RuntimeTimer::isEnabled);
         reports.append({error.number(), error.fileName(), anyEnabled, window->findChild<QWidget *>(u"Command1"_s)->isEnabled()});
         clock().advance(2s); // the user takes a while to read it; nothing may tick meanwhile
+        QCoreApplication::processEvents(); // the window is painted behind the report, as a modal box lets it be
     }
 
     Nanoseconds loadTime{0};
