@@ -13,6 +13,8 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QTimer>
 
 #include <algorithm>
@@ -30,10 +32,28 @@ struct PaintCounter : QObject
         return false;
     }
 };
+
+// When the text box was painted outside the frames' own repaints: each such
+// paint is a flush of the window of its own.
+struct OtherPaints : QObject
+{
+    bool inStage = false;
+    std::vector<double> at;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !inStage)
+            at.push_back(monotonicMs());
+        return false;
+    }
+};
 } // namespace
 
-int programChild(const QString &dir)
+// --program-child DIR [--still-cursor]: the latter keeps the text box's cursor
+// from blinking, to see what its blinking costs.
+int programChild(const QString &dir, bool stillCursor)
 {
+    if (stillCursor)
+        QGuiApplication::styleHints()->setCursorFlashTime(0);
     QDir::setCurrent(dir);
     RuntimeServices runtime;
     Form1 form(runtime);
@@ -42,8 +62,11 @@ int programChild(const QString &dir)
     PresentationRecorder presentation(form.windowHandle());
     PaintCounter paints;
     form.image1().installEventFilter(&paints);
+    OtherPaints otherPaints;
+    form.text1().installEventFilter(&otherPaints);
     std::vector<double> hops, paintEnds, dues;
     QObject::connect(&runtime.timers(), &TimerScheduler::aboutToTick, &form, [&](const RuntimeTimer *, qint64 due, qint64 woke) {
+        otherPaints.inStage = true;
         hops.push_back(double(woke - due) / 1e3);
         dues.push_back(double(due) / 1e6);
         presentation.beforeFrame();
@@ -52,6 +75,7 @@ int programChild(const QString &dir)
     double finishedAt = 0;
     QObject::connect(&form.stageChain(), &StageChain::stageFinished, &form, [&](int stage) {
         const double now = monotonicMs();
+        otherPaints.inStage = false;
         paintEnds.push_back((now - dues.back()) * 1e3);
         if (stage == StageCount) {
             finishedAt = now;
@@ -74,7 +98,7 @@ int programChild(const QString &dir)
             return presentation.available() ? "1" : "0";
         if (std::sscanf(request.constData(), "run %d", &interval) != 1)
             return loadRequest(request, dir, loadAndShow);
-        hops.clear(), paintEnds.clear(), dues.clear();
+        hops.clear(), paintEnds.clear(), dues.clear(), otherPaints.at.clear();
         paints.count = 0;
         finishedAt = 0;
         form.text1().setText(QString::number(interval));
@@ -89,8 +113,13 @@ int programChild(const QString &dir)
         std::vector<double> presented;
         for (double at : presentation.collect())
             presented.push_back(at < 0 || presented.size() >= dues.size() ? -1 : (at - dues[presented.size()]) * 1e3);
+        std::vector<double> afterOtherFlush;
+        for (double due : dues)
+            afterOtherFlush.push_back(std::any_of(otherPaints.at.begin(), otherPaints.at.end(), [due](double at) {
+                return at < due && at >= due - 1000.0 / 60;
+            }));
         const double runMs = finishedAt - pressedAt;
-        return runAnswer(paints.count, runMs, runMs - interval * StageCount, hops, paintEnds, presented);
+        return runAnswer(paints.count, runMs, runMs - interval * StageCount, hops, paintEnds, presented, afterOtherFlush);
     });
 }
 

@@ -9,8 +9,8 @@
 class Report;
 
 // The child process that measures the program's window on one platform; it
-// answers "run T" and "load W H COLD REPEATS".
-int programChild(const QString &dir);
+// answers "run T" and "load W H COLD REPEATS". A still cursor does not blink.
+int programChild(const QString &dir, bool stillCursor = false);
 
 // A program child and a bare player child on one platform.
 struct PlatformPair

@@ -3,6 +3,8 @@
 // reference measured in the same run: a bare Qt player doing the same work with
 // nothing of ours, a bare timerfd chain that only wakes, a bare Qt window.
 // Prints a table and one JSON line. --quick: fewer runs, the same method.
+// --on-screen: only what reaches a Wayland screen; with --still-cursor, the
+// program's text box does not blink there.
 #include "chain_timing.h"
 #include "loads.h"
 #include "memory.h"
@@ -64,8 +66,8 @@ int main(int argc, char *argv[])
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 5 && args[1] == u"--memory-child")
         return memoryChild(args[2], args[3], args[4].toInt());
-    if (args.size() == 3 && args[1] == u"--program-child")
-        return programChild(args[2]);
+    if ((args.size() == 3 || args.size() == 4) && args[1] == u"--program-child")
+        return programChild(args[2], args.value(3) == u"--still-cursor");
     if (args.size() == 3 && args[1] == u"--reference-child")
         return referenceChild(args[2]);
     const bool quick = args.contains(u"--quick"_s);
@@ -73,6 +75,13 @@ int main(int argc, char *argv[])
     QTemporaryDir work;
     const QString small = work.filePath(u"320"_s), large = work.filePath(u"1080"_s);
     writeFrames(small, {320, 200});
+    if (args.contains(u"--on-screen"_s)) {
+        std::printf("Tarvek benchmark, on screen (%s)\n", quick ? "quick" : "full");
+        Report report;
+        measurePresentation(report, small, quick, args.contains(u"--still-cursor"_s));
+        report.finish();
+        return 0;
+    }
     writeFrames(large, {1920, 1080});
     const XServer x;
     std::printf("Tarvek benchmark (%s; X server %s)\n", quick ? "quick" : "full", x.xvfb ? "Xvfb of its own" : x.display.constData());

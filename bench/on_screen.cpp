@@ -74,6 +74,17 @@ Judder exactJudderPercent(const ChainRuns &runs, double refreshMs)
     return judder;
 }
 
+// Paint end to presentation of the frames that came (or did not come) within a
+// refresh after another flush of the window.
+std::vector<double> delaysAfterOtherFlush(const ChainRuns &runs, bool after)
+{
+    std::vector<double> delays;
+    for (size_t i = 0; i < runs.presentedUs.size() && i < runs.paintedUs.size() && i < runs.afterOtherFlush.size(); ++i)
+        if (runs.presentedUs[i] >= 0 && (runs.afterOtherFlush[i] > 0) == after)
+            delays.push_back(runs.presentedUs[i] - runs.paintedUs[i]);
+    return delays;
+}
+
 std::vector<double> paintToPresentation(const ChainRuns &runs)
 {
     std::vector<double> delays;
@@ -84,7 +95,7 @@ std::vector<double> paintToPresentation(const ChainRuns &runs)
 }
 } // namespace
 
-void measurePresentation(Report &report, const QString &frames, bool quick)
+void measurePresentation(Report &report, const QString &frames, bool quick, bool stillCursor)
 {
     QString whyNot;
     const QString wrapper = compositorWrapper(&whyNot);
@@ -92,7 +103,10 @@ void measurePresentation(Report &report, const QString &frames, bool quick)
     env.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
     std::unique_ptr<Child> program, reference;
     if (!wrapper.isEmpty()) {
-        program = std::make_unique<Child>(QStringList{u"--program-child"_s, frames}, env, wrapper);
+        QStringList programArgs{u"--program-child"_s, frames};
+        if (stillCursor)
+            programArgs << u"--still-cursor"_s;
+        program = std::make_unique<Child>(programArgs, env, wrapper);
         reference = std::make_unique<Child>(QStringList{u"--reference-child"_s, frames}, env, wrapper);
         if (program->ask("presentation", 30000).value(0) != "1" || reference->ask("presentation", 30000).value(0) != "1")
             whyNot = u"the compositor gives no presentation feedback"_s;
@@ -118,6 +132,14 @@ void measurePresentation(Report &report, const QString &frames, bool quick)
         const Stats delay = statsOf(paintToPresentation(ours)), refDelay = statsOf(paintToPresentation(bare));
         report.pair(u"paint end to presentation, median"_s, delay.median, refDelay.median, "us", u"present_delay_us_"_s + t);
         report.pair(u"paint end to presentation, p99"_s, delay.p99, refDelay.p99, "us", u"present_delay_p99_us_"_s + t);
+        const std::vector<double> afterOther = delaysAfterOtherFlush(ours, true), alone = delaysAfterOtherFlush(ours, false);
+        report.line(u"  tarvek's frames due within a 60 Hz refresh after another flush of its window (%)"_s,
+                    100 * double(afterOther.size()) / double(ours.paintedUs.size()), "%", u"after_other_flush_pct_"_s + t);
+        if (!afterOther.empty()) {
+            report.line(u"    their paint end to presentation, median"_s, statsOf(afterOther).median, "us",
+                        u"after_other_flush_delay_us_"_s + t);
+            report.line(u"    tarvek's other frames', median"_s, statsOf(alone).median, "us", QString());
+        }
         const Stats painted = statsOf(ours.paintedUs), refPainted = statsOf(bare.paintedUs);
         report.pair(u"paint end jitter: p99 minus median of paint end - due"_s, painted.p99 - painted.median,
                     refPainted.p99 - refPainted.median, "us", u"paint_jitter_us_"_s + t);

@@ -44,5 +44,6 @@ double exactJudder(const std::vector<double> &latenessMs, double refreshMs);
 
 class Report;
 // Plays runs at 100, 53, 50 and 40 ms in a headless compositor, the program and the
-// bare player in turns, and reports what reached the screen and when.
-void measurePresentation(Report &report, const QString &frames, bool quick);
+// bare player in turns, and reports what reached the screen and when. With a
+// still cursor the program's text box does not blink.
+void measurePresentation(Report &report, const QString &frames, bool quick, bool stillCursor = false);
