@@ -3,6 +3,7 @@
 #include "picture.h"
 
 #include <QByteArray>
+#include <QtEndian>
 
 namespace {
 
@@ -75,17 +76,25 @@ std::optional<QImage> readRows(QFile &file, const BmpHeader &h)
     if (image.isNull() || !file.seek(h.pixelOffset))
         return QImage();
     const qint64 rowBytes = h.rowBytes();
-    const int step = int(h.bitsPerPixel / 8);
-    QByteArray row(rowBytes, Qt::Uninitialized);
+    // One byte more than a row, so that a whole word can be read at the last
+    // pixel of a 24-bit row that has no padding.
+    QByteArray row(rowBytes + 1, '\0');
     const auto *in = reinterpret_cast<const uchar *>(row.constData());
+    // A pixel is stored blue, green, red (and an unused byte at 32 bits): read as
+    // a little-endian word, its low three bytes are QRgb's 0xRRGGBB, and the top
+    // byte, set, makes it opaque.
+    const auto convertRow = [&]<int Step>(QRgb *out) {
+        for (qint64 x = 0; x < h.width; ++x)
+            out[x] = 0xff000000u | qFromLittleEndian<quint32>(in + x * Step);
+    };
     for (qint64 r = 0; r < rows; ++r) {
         if (file.read(row.data(), rowBytes) != rowBytes)
             return QImage();
         auto *out = reinterpret_cast<QRgb *>(image.scanLine(int(h.height > 0 ? rows - 1 - r : r)));
-        for (qint64 x = 0; x < h.width; ++x) {
-            const uchar *p = in + x * step;
-            out[x] = 0xff000000u | (quint32(p[2]) << 16) | (quint32(p[1]) << 8) | p[0];
-        }
+        if (h.bitsPerPixel == 24)
+            convertRow.operator()<3>(out);
+        else
+            convertRow.operator()<4>(out);
     }
     return image;
 }

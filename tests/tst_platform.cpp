@@ -303,6 +303,40 @@ private slots:
             QVERIFY2(woke >= deadline, qPrintable(u"woken %1 µs early"_s.arg(double((deadline - woke).count()) / 1000)));
         }
     }
+    // Uncompressed 24- and 32-bit BMPs of every row padding, each pixel its own
+    // colour, the reserved byte of 32-bit pixels set: every pixel read exactly,
+    // opaque, the last of each row too.
+    void plainBmpPixels_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("bitsPerPixel");
+        for (const int bpp : {24, 32})
+            for (const int width : {1, 2, 3, 4, 5})
+                QTest::addRow("%d bit, %d wide", bpp, width) << width << bpp;
+    }
+    void plainBmpPixels()
+    {
+        QFETCH(int, width);
+        QFETCH(int, bitsPerPixel);
+        const int height = 3, rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
+        const auto colour = [](int x, int y) { return qRgb(10 + 40 * x + y, 200 - 30 * y, 7 * x + 60 * y + 1); };
+        QByteArray pixels;
+        for (int y = height - 1; y >= 0; --y) { // bottom row first
+            QByteArray row;
+            for (int x = 0; x < width; ++x) {
+                row += char(qBlue(colour(x, y))) + QByteArray(1, char(qGreen(colour(x, y)))) + char(qRed(colour(x, y)));
+                if (bitsPerPixel == 32)
+                    row += char(0x5a);
+            }
+            pixels += row + QByteArray(rowBytes - row.size(), '\xee');
+        }
+        QVERIFY(write(u"1.bmp"_s, bmpFile(width, height, bitsPerPixel, 0, pixels)));
+        const QImage image = loadPicture(u"1.bmp"_s);
+        QCOMPARE(image.size(), QSize(width, height));
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                QCOMPARE(reinterpret_cast<const QRgb *>(image.constScanLine(y))[x], colour(x, y));
+    }
     void pictureFiles_data()
     {
         QTest::addColumn<std::function<bool()>>("make"); // makes 1.bmp, or what stands in its place
