@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QtEndian>
 
+#include <algorithm>
+#include <QtEndian>
+
 namespace {
 
 quint32 littleEndian(const QByteArray &bytes, qsizetype at, int size)
@@ -76,25 +79,31 @@ std::optional<QImage> readRows(QFile &file, const BmpHeader &h)
     if (image.isNull() || !file.seek(h.pixelOffset))
         return QImage();
     const qint64 rowBytes = h.rowBytes();
-    // One byte more than a row, so that a whole word can be read at the last
-    // pixel of a 24-bit row that has no padding.
-    QByteArray row(rowBytes + 1, '\0');
-    const auto *in = reinterpret_cast<const uchar *>(row.constData());
+    // Rows are read some at a time, up to 64 KiB, never the whole picture: no
+    // copy of the file's bytes is held beside the old picture and the new one.
+    // One byte more, so that a whole word can be read at the last pixel of a
+    // 24-bit row that has no padding.
+    const qint64 rowsPerRead = std::max<qint64>(1, 65536 / rowBytes);
+    QByteArray chunk(rowsPerRead * rowBytes + 1, '\0');
+    const auto *in = reinterpret_cast<const uchar *>(chunk.constData());
     // A pixel is stored blue, green, red (and an unused byte at 32 bits): read as
     // a little-endian word, its low three bytes are QRgb's 0xRRGGBB, and the top
     // byte, set, makes it opaque.
-    const auto convertRow = [&]<int Step>(QRgb *out) {
+    const auto convertRow = [&]<int Step>(const uchar *from, QRgb *out) {
         for (qint64 x = 0; x < h.width; ++x)
-            out[x] = 0xff000000u | qFromLittleEndian<quint32>(in + x * Step);
+            out[x] = 0xff000000u | qFromLittleEndian<quint32>(from + x * Step);
     };
-    for (qint64 r = 0; r < rows; ++r) {
-        if (file.read(row.data(), rowBytes) != rowBytes)
+    for (qint64 r = 0; r < rows;) {
+        const qint64 count = std::min(rowsPerRead, rows - r);
+        if (file.read(chunk.data(), count * rowBytes) != count * rowBytes)
             return QImage();
-        auto *out = reinterpret_cast<QRgb *>(image.scanLine(int(h.height > 0 ? rows - 1 - r : r)));
-        if (h.bitsPerPixel == 24)
-            convertRow.operator()<3>(out);
-        else
-            convertRow.operator()<4>(out);
+        for (qint64 i = 0; i < count; ++i, ++r) {
+            auto *out = reinterpret_cast<QRgb *>(image.scanLine(int(h.height > 0 ? rows - 1 - r : r)));
+            if (h.bitsPerPixel == 24)
+                convertRow.operator()<3>(in + i * rowBytes, out);
+            else
+                convertRow.operator()<4>(in + i * rowBytes, out);
+        }
     }
     return image;
 }

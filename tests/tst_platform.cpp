@@ -305,20 +305,25 @@ private slots:
     }
     // Uncompressed 24- and 32-bit BMPs of every row padding, each pixel its own
     // colour, the reserved byte of 32-bit pixels set: every pixel read exactly,
-    // opaque, the last of each row too.
+    // opaque, the last of each row too; and pictures of more rows than are read
+    // at once (64 KiB), their last read a part one.
     void plainBmpPixels_data()
     {
         QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
         QTest::addColumn<int>("bitsPerPixel");
         for (const int bpp : {24, 32})
             for (const int width : {1, 2, 3, 4, 5})
-                QTest::addRow("%d bit, %d wide", bpp, width) << width << bpp;
+                QTest::addRow("%d bit, %d wide", bpp, width) << width << 3 << bpp;
+        QTest::newRow("24 bit, 16-byte rows, 4096 and 3 read") << 5 << 4099 << 24;
+        QTest::newRow("32 bit, 12-byte rows, 5461 and 2 read") << 3 << 5463 << 32;
     }
     void plainBmpPixels()
     {
         QFETCH(int, width);
+        QFETCH(int, height);
         QFETCH(int, bitsPerPixel);
-        const int height = 3, rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
+        const int rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
         const auto colour = [](int x, int y) { return qRgb(10 + 40 * x + y, 200 - 30 * y, 7 * x + 60 * y + 1); };
         QByteArray pixels;
         for (int y = height - 1; y >= 0; --y) { // bottom row first
@@ -335,7 +340,8 @@ private slots:
         QCOMPARE(image.size(), QSize(width, height));
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
-                QCOMPARE(reinterpret_cast<const QRgb *>(image.constScanLine(y))[x], colour(x, y));
+                if (reinterpret_cast<const QRgb *>(image.constScanLine(y))[x] != colour(x, y))
+                    QFAIL(qPrintable(u"pixel %1, %2 is %3, not %4"_s.arg(x).arg(y).arg(image.pixel(x, y), 8, 16).arg(colour(x, y), 8, 16)));
     }
     void pictureFiles_data()
     {
