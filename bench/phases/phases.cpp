@@ -17,7 +17,8 @@
 //   late     the start against frame 1's start + (n - 1) T.
 // Then the wake-ups on their own, 200 of each: how long after its due time a
 // handler runs, for the program's timer source and for Qt's precise timer, with
-// the due time already passed and 1 ms ahead.
+// the due time already passed, 1 ms and 20 ms ahead; the loads; a frame's
+// paint alone and with its flush; the accessible name.
 #include "alone.h"
 #include "bare_player.h"
 #include "form1.h"
