@@ -93,6 +93,10 @@ opens_in_explorer() {
 # The prefix's files and its registry's keys (after the hive's name), in one
 # sorted list, for comm.
 snapshot() {
+    # Once the server has ended: until then it may be saving the registry, through
+    # a temporary file beside the hives (reg*.tmp), as it does a few seconds
+    # after the last program, such as reg.exe, has left.
+    wineserver -w
     { (cd "$WINEPREFIX" && find . -path ./dosdevices -prune -o -print)
       for hive in "$WINEPREFIX"/*.reg; do grep '^\[' "$hive" | sed "s/\\] [0-9]*\$/]/; s|^|${hive##*/} |"; done
     } | LC_ALL=C sort
