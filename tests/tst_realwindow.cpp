@@ -146,6 +146,27 @@ private slots:
                                         .arg(double(opens[n - 1].second - m_clickedAt) / 1e6)));
         }
     }
+    // While a run plays, the focus is in the text box and its cursor blinks on
+    // screen: frames carry the window's other repaints near their due times,
+    // but never swallow them.
+    void cursorBlinksWhilePlaying()
+    {
+        // In headless sway the window's cursor does not blink in grim's shots,
+        // playing or not, whatever the program's repaints.
+        if (m_wayland)
+            QSKIP("the cursor's blinking is checked on X11");
+        start(u"150"_s); // 33 x 150 ms: about 5 s
+        QTest::qWait(200);
+        QList<QImage> shots; // the text box's inside, 8 times over 1 s: the cursor on and off
+        for (int i = 0; i < 8; ++i) {
+            shots << grab({93, 282, 125, 15});
+            QTest::qWait(140);
+        }
+        const int frame = frameOnScreen();
+        QVERIFY2(frame >= 1 && frame < 33, "the shots were not taken while it played");
+        QVERIFY(std::any_of(shots.begin(), shots.end(), [&](const QImage &shot) { return shot != shots.first(); }));
+        QTRY_COMPARE_WITH_TIMEOUT(frameOnScreen(), 33, 10000);
+    }
     void missingFrameIsReportedAndSurvived()
     {
         if (m_wayland)
