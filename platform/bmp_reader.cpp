@@ -6,7 +6,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <QtEndian>
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QScopeGuard>
 #include <QScreen>
 
 #include <chrono>
@@ -22,15 +23,10 @@ void StageChain::runStage(int stage)
 {
     // The frame's repaint flushes whatever else of the window waits to be painted.
     m_inStage = true;
-    struct StageEnd
-    {
-        StageChain *chain;
-        ~StageEnd()
-        {
-            chain->m_inStage = false;
-            chain->releaseHeldRepaint();
-        }
-    } stageEnd{this};
+    const auto stageEnd = qScopeGuard([this] {
+        m_inStage = false;
+        releaseHeldRepaint();
+    });
     try {
         // The next timer is switched on before the picture is read, so its interval
         // counts from this tick and the load time is part of it.
@@ -64,7 +60,7 @@ bool StageChain::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-bool StageChain::frameDueWithinRefresh()
+bool StageChain::frameDueWithinRefresh() const
 {
     const QScreen *screen = m_window->screen();
     const qreal hz = screen ? screen->refreshRate() : 0;

@@ -38,7 +38,7 @@ protected:
 private:
     void runStage(int stage);
     void stop();
-    bool frameDueWithinRefresh();
+    bool frameDueWithinRefresh() const;
     void releaseHeldRepaint();
 
     RuntimeServices &m_runtime;
