@@ -9,12 +9,17 @@
 
 namespace {
 
-// A one-shot waitable timer, watched by the event loop, on the performance
-// counter's clock. Windows' own timers wake on the system tick: a
-// high-resolution waitable timer where the system has one, else the tick raised
-// to 1 ms while the program runs. Either way the wait ends a little early and the
-// last stretch is spun, as on Linux, but longer, since a wake-up here comes up
-// to a tick late and also passes through the event notifier's thread.
+// A one-shot waitable timer on the performance counter's clock. Windows' own
+// timers wake on the system tick: a high-resolution waitable timer where the
+// system has one, else the tick raised to 1 ms while the program runs. Either
+// way the wait ends a little early and the last stretch is spun, as on Linux,
+// but longer, since a wake-up here comes up to a tick late.
+// The timer's completion routine wakes the program on its own thread, as soon
+// as the event loop waits, which Qt's does alertably. A window being moved or
+// sized, or a system dialog, runs a loop of its own that is not alertable; in
+// it the timer's signal still comes, watched by the event loop through a
+// notifier, later, by way of the thread pool's wait thread and a posted event.
+// Whichever comes first wakes; the other then finds nothing due.
 class WaitableTimerSource final : public TimerSource
 {
 public:
@@ -26,14 +31,12 @@ public:
         LARGE_INTEGER frequency{};
         ::QueryPerformanceFrequency(&frequency);
         m_frequency = frequency.QuadPart;
-        QObject::connect(&m_notifier, &QWinEventNotifier::activated, [this] {
-            m_timerSet = false;
-            onSignalled();
-        });
+        QObject::connect(&m_notifier, &QWinEventNotifier::activated, [this] { onSignalled(); });
     }
     ~WaitableTimerSource() override
     {
         m_notifier.setEnabled(false);
+        // Cancelling also takes back a completion routine that is queued but has not run.
         ::CancelWaitableTimer(m_timer);
         ::CloseHandle(m_timer);
         if (m_raisedTick)
@@ -64,8 +67,14 @@ public:
     }
 
 private:
+    static void CALLBACK completed(void *source, DWORD, DWORD)
+    {
+        static_cast<WaitableTimerSource *>(source)->onSignalled();
+    }
+
     void onSignalled()
     {
+        m_timerSet = false;
         if (!m_armed)
             return; // cancelled since it signalled
         // A signal from before the last re-arming, or one that came early: wait on.
@@ -86,8 +95,7 @@ private:
             // Due now or within the stretch that is spun anyway, as a frame is
             // when the one before took most of its interval: a posted event,
             // as Qt's own zero timer is, wakes on the next turn of the event
-            // loop without the timer's signal passing through the thread pool's
-            // wait thread and back.
+            // loop without the timer's signal passing through the system.
             unsetTimer();
             if (!m_posted) {
                 m_posted = true;
@@ -101,7 +109,7 @@ private:
         // Relative, in 100 ns units, negative.
         LARGE_INTEGER due{};
         due.QuadPart = -(wait.count() / 100);
-        ::SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE);
+        ::SetWaitableTimer(m_timer, &due, 0, &WaitableTimerSource::completed, this, FALSE);
         m_timerSet = true;
         m_notifier.setEnabled(true);
     }
@@ -120,7 +128,7 @@ private:
     std::int64_t m_frequency = 1;
     Nanoseconds m_deadline{};
     bool m_armed = false;
-    bool m_timerSet = false; // since the last signal or cancel
+    bool m_timerSet = false; // since it last signalled, or the last cancel
     bool m_posted = false; // an event is on its way to onSignalled()
 };
 

@@ -303,6 +303,33 @@ private slots:
             QVERIFY2(woke >= deadline, qPrintable(u"woken %1 µs early"_s.arg(double((deadline - woke).count()) / 1000)));
         }
     }
+#ifdef Q_OS_WIN
+    void preciseSourceInTheSystemsLoop()
+    {
+        // While a window is moved or sized, or a system dialog is open, the
+        // system runs a message loop of its own, whose waits let no completion
+        // routine run: the wake-up comes there all the same, once, not early.
+        const std::unique_ptr<TimerSource> source = makePreciseTimerSource();
+        QList<Nanoseconds> wakes;
+        source->setWakeHandler([&] { wakes << source->now(); });
+        const Nanoseconds deadline = source->now() + 30ms;
+        source->wakeAt(deadline);
+        QElapsedTimer watchdog;
+        watchdog.start();
+        while (wakes.isEmpty() && watchdog.elapsed() < 5000) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT); // not alertable
+            MSG message;
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+        QCOMPARE(wakes.size(), 1);
+        QVERIFY(wakes[0] >= deadline);
+        QTest::qWait(100); // back in Qt's own loop, which lets the routine run: no second wake-up
+        QCOMPARE(wakes.size(), 1);
+    }
+#endif
     // Uncompressed 24- and 32-bit BMPs of every row padding, each pixel its own
     // colour, the reserved byte of 32-bit pixels set: every pixel read exactly,
     // opaque, the last of each row too; and pictures of more rows than are read
