@@ -11,8 +11,7 @@
 set(TARVEK_UI_FONT "" CACHE FILEPATH "Liberation Sans 2 Regular, TrueType; empty: found through fontconfig")
 set(TARVEK_UI_FONT_LICENSE "" CACHE FILEPATH "The licence of TARVEK_UI_FONT; empty: its Debian package's copyright")
 
-# The lowest release embedded: 2.0, as fontconfig gives a font's revision (16.16 fixed point).
-set(_tarvek_font_lowest 131072)
+include(${CMAKE_CURRENT_LIST_DIR}/TarvekPickUiFont.cmake)
 
 if(NOT TARVEK_UI_FONT)
     find_program(TARVEK_FC_LIST fc-list)
@@ -25,21 +24,7 @@ if(NOT TARVEK_UI_FONT)
     if(NOT _tarvek_result EQUAL 0)
         message(FATAL_ERROR "fc-list failed (${_tarvek_result}): set TARVEK_UI_FONT")
     endif()
-    # The newest 2.x, should several be installed.
-    set(_tarvek_best_version 0)
-    string(REPLACE "\n" ";" _tarvek_fonts "${_tarvek_fonts}")
-    foreach(_tarvek_line IN LISTS _tarvek_fonts)
-        if(NOT _tarvek_line MATCHES "^([0-9]+)\t(/.+)$")
-            continue()
-        endif()
-        set(_tarvek_version ${CMAKE_MATCH_1})
-        set(_tarvek_file ${CMAKE_MATCH_2})
-        if(_tarvek_version GREATER_EQUAL _tarvek_font_lowest AND _tarvek_version GREATER _tarvek_best_version
-           AND EXISTS "${_tarvek_file}")
-            set(_tarvek_best_version ${_tarvek_version})
-            set(_tarvek_best_file ${_tarvek_file})
-        endif()
-    endforeach()
+    tarvek_pick_ui_font(_tarvek_best_file "${_tarvek_fonts}")
     if(NOT _tarvek_best_file)
         message(FATAL_ERROR "Liberation Sans 2 not found through fontconfig: install Debian's "
                             "fonts-liberation2 (Debian 12) or fonts-liberation (Debian 13 and later), "

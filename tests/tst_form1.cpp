@@ -7,9 +7,11 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRawFont>
 #include <QStyleHints>
 #include <QTimer>
 #include <QTranslator>
+#include <QtEndian>
 
 #include <algorithm>
 #include <functional>
@@ -92,6 +94,16 @@ private slots:
         QCOMPARE(QFontInfo(control->font()).family(), u"Liberation Sans"_s);
         QVERIFY2(control->fontMetrics().horizontalAdvance(text) + 2 <= geometry.width(), "text cut off");
         QVERIFY(control->fontMetrics().height() + 2 <= geometry.height());
+    }
+    void embeddedFontRelease()
+    {
+        // The layout is made for Liberation Sans 2; release 1.07 has other metrics.
+        const QRawFont embedded(u":/tarvek/ui-font.ttf"_s, 11);
+        QVERIFY(embedded.isValid());
+        QCOMPARE(embedded.familyName(), u"Liberation Sans"_s);
+        const QByteArray head = embedded.fontTable("head"); // its revision: 16.16 fixed point, at byte 4
+        QVERIFY(head.size() >= 8);
+        QVERIFY2(qFromBigEndian<quint32>(head.constData() + 4) >= 0x20000u, "a Liberation Sans older than 2.0");
     }
     void startState()
     {
