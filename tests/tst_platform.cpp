@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "bmp_reader.h"
+
 #include <QBuffer>
 #include <QDataStream>
 #include <QElapsedTimer>
@@ -332,28 +334,49 @@ private slots:
 #endif
     // Uncompressed 24- and 32-bit BMPs of every row padding, each pixel its own
     // colour, the reserved byte of 32-bit pixels set: every pixel read exactly,
-    // opaque, the last of each row too; and pictures of more rows than are read
-    // at once (64 KiB), their last read a part one.
+    // opaque, the last of each row too; pictures of more rows than are read at
+    // once (64 KiB), their last read a part one, stored bottom-up and top-down;
+    // and rows wider than 64 KiB, read one at a time.
     void plainBmpPixels_data()
     {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("bitsPerPixel");
+        QTest::addColumn<bool>("topDown");
+        QTest::addColumn<qint64>("kept"); // bytes of rows left once the file is open; -1: all
         for (const int bpp : {24, 32})
             for (const int width : {1, 2, 3, 4, 5})
-                QTest::addRow("%d bit, %d wide", bpp, width) << width << 3 << bpp;
-        QTest::newRow("24 bit, 16-byte rows, 4096 and 3 read") << 5 << 4099 << 24;
-        QTest::newRow("32 bit, 12-byte rows, 5461 and 2 read") << 3 << 5463 << 32;
+                for (const bool topDown : {false, true})
+                    QTest::addRow("%d bit, %d wide%s", bpp, width, topDown ? ", top-down" : "") << width << 3 << bpp << topDown << -1LL;
+        for (const bool topDown : {false, true}) {
+            const char *const order = topDown ? ", top-down" : "";
+            QTest::addRow("24 bit, 16-byte rows, 4096 and 3 read%s", order) << 5 << 4099 << 24 << topDown << -1LL;
+            QTest::addRow("32 bit, 12-byte rows, 5461 and 2 read%s", order) << 3 << 5463 << 32 << topDown << -1LL;
+            QTest::addRow("24 bit, 21846 wide: a row over 64 KiB%s", order) << 21846 << 3 << 24 << topDown << -1LL;
+            QTest::addRow("32 bit, 16385 wide: a row over 64 KiB%s", order) << 16385 << 2 << 32 << topDown << -1LL;
+            QTest::addRow("32 bit, 16384 wide: a row of 64 KiB%s", order) << 16384 << 3 << 32 << topDown << -1LL;
+            // A file that grows shorter while it is read, as one being written or
+            // replaced does, after its size was found and before its rows are read:
+            // refused, never shown with rows that were not read.
+            QTest::addRow("shortened to its header%s", order) << 5 << 4099 << 24 << topDown << 0LL;
+            QTest::addRow("shortened inside the first read%s", order) << 5 << 4099 << 24 << topDown << 100LL * 16;
+            QTest::addRow("shortened inside the last read%s", order) << 5 << 4099 << 24 << topDown << 4097LL * 16;
+            QTest::addRow("shortened by a byte%s", order) << 5 << 4099 << 24 << topDown << 4099LL * 16 - 1;
+            QTest::addRow("rows over 64 KiB, shortened by a row%s", order) << 21846 << 3 << 24 << topDown << 2LL * 65540;
+        }
     }
     void plainBmpPixels()
     {
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, bitsPerPixel);
+        QFETCH(bool, topDown);
+        QFETCH(qint64, kept);
         const int rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
         const auto colour = [](int x, int y) { return qRgb(10 + 40 * x + y, 200 - 30 * y, 7 * x + 60 * y + 1); };
         QByteArray pixels;
-        for (int y = height - 1; y >= 0; --y) { // bottom row first
+        for (int i = 0; i < height; ++i) {
+            const int y = topDown ? i : height - 1 - i; // the top row first, or the bottom one
             QByteArray row;
             for (int x = 0; x < width; ++x) {
                 row += char(qBlue(colour(x, y))) + QByteArray(1, char(qGreen(colour(x, y)))) + char(qRed(colour(x, y)));
@@ -362,7 +385,16 @@ private slots:
             }
             pixels += row + QByteArray(rowBytes - row.size(), '\xee');
         }
-        QVERIFY(write(u"1.bmp"_s, bmpFile(width, height, bitsPerPixel, 0, pixels)));
+        QVERIFY(write(u"1.bmp"_s, bmpFile(width, height, bitsPerPixel, 0, pixels, {}, topDown)));
+        if (kept >= 0) {
+            QFile file(u"1.bmp"_s);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const qint64 sizeWhenOpened = file.size();
+            QVERIFY(file.resize(54 + kept));
+            const std::optional<QImage> read = readPlainBmp(file, sizeWhenOpened);
+            QVERIFY2(read && read->isNull(), "rows that were never read taken for a picture");
+            return;
+        }
         const QImage image = loadPicture(u"1.bmp"_s);
         QCOMPARE(image.size(), QSize(width, height));
         for (int y = 0; y < height; ++y)
@@ -394,7 +426,6 @@ private slots:
         loads("bmp 8 bit RLE", twoByTwo(8, 1));
         loads("bmp 16 bit", twoByTwo(16));
         loads("bmp 24 bit", twoByTwo(24));
-        loads("bmp 24 bit top-down", twoByTwo(24, 0, true));
         QByteArray textLike = twoByTwo(24); // bytes a file read as text would change or end at:
         textLike.replace(6, 4, "\r\n\x1a\n"); // CR LF and ^Z in the header's reserved field
         textLike.replace(54 + 6, 2, "\r\n").replace(62 + 6, 2, "\x1a\r"); // and in the rows' padding
@@ -405,6 +436,10 @@ private slots:
         loads("RLE8 runs past the picture", bmpFile(2, 2, 8, 1, QByteArray::fromHex("01020103ff0100000100010102ff0002ffff0001"), Palette4));
         for (int bpp : {1, 4, 8, 16, 24, 32}) // a row short
             refused(qPrintable(u"bmp %1 bit cut short"_s.arg(bpp)), twoByTwo(bpp).chopped(4));
+        for (int bpp : {4, 8, 16, 24, 32}) { // rows stored top row first
+            loads(qPrintable(u"bmp %1 bit top-down"_s.arg(bpp)), twoByTwo(bpp, 0, true));
+            refused(qPrintable(u"bmp %1 bit top-down cut short"_s.arg(bpp)), twoByTwo(bpp, 0, true).chopped(4));
+        }
         refused("empty file", {});
         refused("text", "BM, but not a picture");
         refused("bmp header only", encoded(320, 200, "BMP").left(54));
@@ -456,6 +491,39 @@ private slots:
         row("mixed-case ending found", [] { return write(u"1.bMP"_s, twoByTwo(24)); }, {2, 2}, 0);
         row("lower-case ending preferred", [=] { return write(u"1.BMP"_s, "not a picture") && write(frame, twoByTwo(24)); }, {2, 2}, 0);
         row("other stem not taken", [] { return write(u"01.bmp"_s, twoByTwo(24)); }, {}, NotFound);
+#ifdef Q_OS_UNIX
+        // The ending's other spellings are tried only when the name as asked is
+        // missing; then the first of them that is there decides, with its picture
+        // or its own error, reported under the name asked. Otherwise what is at
+        // the name asked decides. Every pair of what can be at either name:
+        struct Entry
+        {
+            const char *what;
+            int error; // loading it alone: 0, or the number the README gives
+            std::function<bool(const QString &)> make;
+        };
+        const QList<Entry> entries = {
+            {"missing", 53, [](const QString &) { return true; }},
+            {"a dangling link", 53, [](const QString &name) { return QFile::link(u"gone.bmp"_s, name); }},
+            {"a folder", 75, [](const QString &name) { return QDir().mkdir(name); }},
+            {"unreadable", 70, [](const QString &name) { return write(name, twoByTwo(24)) && QFile::setPermissions(name, {}); }},
+            {"a FIFO", 75, [](const QString &name) { return ::mkfifo(QFile::encodeName(name).constData(), 0644) == 0; }},
+            {"a link to a device", 75, [](const QString &name) { return QFile::link(u"/dev/zero"_s, name); }},
+            {"a picture", 0, [](const QString &name) { return write(name, twoByTwo(24)); }},
+            {"not a picture", 481, [](const QString &name) { return write(name, "not a picture"); }},
+        };
+        for (const Entry &asked : entries) {
+            for (const Entry &other : entries) {
+                const int error = asked.error == 53 ? other.error : asked.error;
+                row(qPrintable(u"1.bmp %1, 1.BMP %2"_s.arg(QLatin1String(asked.what), QLatin1String(other.what))),
+                    [=] { return asked.make(frame) && other.make(u"1.BMP"_s); }, error ? QSize() : QSize(2, 2), error);
+            }
+        }
+        row("the last spelling tried decides when the others are missing", [] { return QDir().mkdir(u"1.bmP"_s); }, {}, NoAccess);
+        row("of two other spellings, the upper-case one decides",
+            [] { return QDir().mkdir(u"1.BMP"_s) && write(u"1.Bmp"_s, twoByTwo(24)); }, {}, NoAccess);
+        row("name too long", [] { return true; }, {}, NoAccess, QString(300, u'1') + u".bmp"_s);
+#endif
     }
     void pictureFiles()
     {
