@@ -52,9 +52,10 @@ TARVEK_PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db repro
     libglib2.0-bin xdg-utils shared-mime-info)
 
 # The Debian build in a clean chroot (scripts/debian): the chroots, the
-# builder, the tests of the installed packages, and the emulator the arm64
-# program is played under, with the tool that watches its frames' opens.
-TARVEK_DEBIAN_PACKAGES=(mmdebstrap sbuild uidmap autopkgtest lintian qemu-user-static file inotify-tools)
+# builder, the check of its log's flags, the tests of the installed packages,
+# and the emulator the arm64 program is played under, with the tool that
+# watches its frames' opens.
+TARVEK_DEBIAN_PACKAGES=(mmdebstrap sbuild uidmap blhc autopkgtest lintian qemu-user-static file inotify-tools)
 
 ensure_packages() {
     local missing=() pkg
