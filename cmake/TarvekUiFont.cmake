@@ -1,10 +1,11 @@
-# The controls' font, Liberation Sans 2: embedded, so the fixed layout never
-# depends on the fonts of the machine the program runs on. It is taken from the
-# system at build time, found through fontconfig as the font package registers
-# it, wherever that package puts it: Debian 12's fonts-liberation2 and Debian
-# 13's fonts-liberation install the same 2.1 fonts in different folders, and
-# Debian 12's fonts-liberation is the older 1.07, whose metrics differ.
-#   TARVEK_UI_FONT          the TrueType file embedded
+# The controls' font, Liberation Sans 2, on the building machine: the demo's
+# frames are drawn in it, and a build that embeds it (TARVEK_EMBED_UI_FONT,
+# always on Windows) takes it from here. It is found through fontconfig as the
+# font package registers it, wherever that package puts it: Debian 12's
+# fonts-liberation2 and Debian 13's fonts-liberation install the same 2.1 fonts
+# in different folders, and Debian 12's fonts-liberation is the older 1.07,
+# whose metrics differ.
+#   TARVEK_UI_FONT          the TrueType file
 #   TARVEK_UI_FONT_LICENSE  its licence, shipped beside the Windows program
 #   TARVEK_UI_FONT_PACKAGE  the Debian package it came from, if one did
 # Each can be set by hand; empty, it is found.

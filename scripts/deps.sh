@@ -1,7 +1,7 @@
 # Sourced by the other scripts: installs the Debian packages that are missing,
 # and nothing when all are there.
 
-# The package of Liberation Sans 2, the font the program embeds: Debian 13 and
+# The package of Liberation Sans 2, the program's font: Debian 13 and
 # later have it in fonts-liberation, Debian 12 in fonts-liberation2, beside a
 # fonts-liberation of the older 1.07 fonts.
 liberation2_package() {
@@ -18,7 +18,7 @@ liberation2_package() {
 TARVEK_PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
-    fontconfig "$(liberation2_package)"  # the font, found through fontconfig and embedded
+    fontconfig libfontconfig-dev "$(liberation2_package)"  # the font, found through fontconfig
     qt6-translations-l10n     # Qt's Russian texts, read from the system
     xvfb xdotool openbox wmctrl  # the X11 real-window test and the headless demo
     dbus-daemon               # the X11 test's session bus

@@ -31,9 +31,19 @@ for needed in 'qt6-qpa-plugins' "tarvek-demo (= $version)" 'libqt6widgets6'; do
     grep -qF "$needed" <<<"$depends" || { echo "no dependency on $needed"; fail=1; }
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = "qt6-translations-l10n, qt6-wayland" ] || { echo "qt6-wayland and Qt's translations are not recommended"; fail=1; }
-# Liberation 2's package: fonts-liberation2 on Debian 12, fonts-liberation later.
-grep -qxE 'fonts-liberation2? \(= (1:)?2\.[0-9.]+-[^)]+\)' <<<"$(dpkg-deb -f "$deb" Built-Using)" \
-    || { echo "Built-Using does not name the embedded font's package: $(dpkg-deb -f "$deb" Built-Using)"; fail=1; }
+# The interface font is Liberation 2's package's, fonts-liberation on Debian 13
+# and later, fonts-liberation2 on Debian 12; the program holds no copy of it,
+# not a single 4 KiB block of the file.
+grep -qF 'fonts-liberation (>= 1:2) | fonts-liberation2 (>= 2)' <<<"$depends" \
+    || { echo "no dependency on Liberation Sans 2's package"; fail=1; }
+[ -z "$(dpkg-deb -f "$deb" Built-Using)" ] || { echo "Built-Using: $(dpkg-deb -f "$deb" Built-Using)"; fail=1; }
+font=$(fc-list --format '%{fontversion}\t%{file}\n' 'Liberation Sans:style=Regular:fontformat=TrueType' \
+       | awk -F '\t' '$1 >= 131072 { print $2; exit }')
+python3 - "$font" "$out/root/usr/bin/tarvek" <<'PY' || { echo "/usr/bin/tarvek holds a copy of $font"; fail=1; }
+import sys
+font, program = (open(name, 'rb').read() for name in sys.argv[1:])
+sys.exit(len(font) > 8192 and any(font[at:at + 4096] in program for at in range(0, len(font) - 4096, 4096)))
+PY
 for program in bin/tarvek libexec/tarvek/tarvek-open; do
     ! readelf -d "$out/root/usr/$program" | grep -qE 'RPATH|RUNPATH' || { echo "/usr/$program carries a RUNPATH"; fail=1; }
 done

@@ -1,11 +1,14 @@
 #include "test_support.h"
 
+#include "controls_font.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRawFont>
 #include <QStyleHints>
@@ -14,6 +17,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -27,6 +31,20 @@ struct PaintCounter : QObject
         return false;
     }
 };
+// Sets the revision a TrueType font's head table states, as its release.
+bool setFontRevision(QByteArray &font, quint32 revision)
+{
+    const int tables = font.size() >= 12 ? qFromBigEndian<quint16>(font.constData() + 4) : 0;
+    for (int i = 0; i < tables && 12 + 16 * (i + 1) <= font.size(); ++i) {
+        const char *entry = font.constData() + 12 + 16 * i;
+        const quint32 at = qFromBigEndian<quint32>(entry + 8);
+        if (QByteArrayView(entry, 4) == "head" && at + 8 <= quint32(font.size())) {
+            qToBigEndian(revision, font.data() + at + 4);
+            return true;
+        }
+    }
+    return false;
+}
 } // namespace
 
 // The window, shown on the manual clock in a temporary folder of frames: its controls
@@ -95,15 +113,78 @@ private slots:
         QVERIFY2(control->fontMetrics().horizontalAdvance(text) + 2 <= geometry.width(), "text cut off");
         QVERIFY(control->fontMetrics().height() + 2 <= geometry.height());
     }
-    void embeddedFontRelease()
+    void uiFontRelease()
     {
         // The layout is made for Liberation Sans 2; release 1.07 has other metrics.
-        const QRawFont embedded(u":/tarvek/ui-font.ttf"_s, 11);
-        QVERIFY(embedded.isValid());
-        QCOMPARE(embedded.familyName(), u"Liberation Sans"_s);
-        const QByteArray head = embedded.fontTable("head"); // its revision: 16.16 fixed point, at byte 4
+        const QRawFont font(uiFontFile(), 11);
+        QVERIFY2(font.isValid(), qPrintable(uiFontFile()));
+        QCOMPARE(font.familyName(), u"Liberation Sans"_s);
+        const QByteArray head = font.fontTable("head"); // its revision: 16.16 fixed point, at byte 4
         QVERIFY(head.size() >= 8);
         QVERIFY2(qFromBigEndian<quint32>(head.constData() + 4) >= 0x20000u, "a Liberation Sans older than 2.0");
+    }
+#ifdef TARVEK_TEST_LIBERATION_SANS_2
+    // The system's Liberation Sans, in a program of its own that fontconfig is
+    // shown one folder of fonts: release 2 taken, 1.07 never; none, and the
+    // window opens all the same, in the system's font, saying so once.
+    void systemFont_data()
+    {
+        QTest::addColumn<QStringList>("releases"); // the copies in the folder
+        QTest::addColumn<QString>("taken"); // the copy the program takes; empty: none
+        QTest::newRow("none") << QStringList{} << QString();
+        QTest::newRow("1.07 alone") << QStringList{u"1.07"_s} << QString();
+        QTest::newRow("2") << QStringList{u"2"_s} << u"2"_s;
+        QTest::newRow("1.07 beside 2") << QStringList{u"1.07"_s, u"2"_s} << u"2"_s;
+    }
+    void systemFont()
+    {
+        if (uiFontFile().startsWith(u':'))
+            QSKIP("this build embeds the font");
+        QFETCH(QStringList, releases);
+        QFETCH(QString, taken);
+        QFile original(QStringLiteral(TARVEK_TEST_LIBERATION_SANS_2));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray liberation2 = original.readAll();
+        QDir folder(m_dir->path());
+        QVERIFY(folder.mkdir(u"fonts"_s));
+        for (const QString &release : releases) {
+            QByteArray font = liberation2;
+            if (release == u"1.07"_s) // the head table's revision says 1.07
+                QVERIFY(setFontRevision(font, 0x000111ec));
+            QFile copy(folder.filePath(u"fonts/%1.ttf"_s.arg(release)));
+            QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(font) == font.size());
+        }
+        QFile config(folder.filePath(u"fonts.conf"_s));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(u"<?xml version=\"1.0\"?>\n<fontconfig><dir>%1</dir><cachedir>%2</cachedir></fontconfig>\n"_s
+                         .arg(folder.filePath(u"fonts"_s).toHtmlEscaped(), folder.filePath(u"cache"_s).toHtmlEscaped())
+                         .toUtf8());
+        config.close();
+        QProcess probe;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"FONTCONFIG_FILE"_s, config.fileName());
+        environment.insert(u"TARVEK_TEST_FONT_PROBE"_s, u"1"_s);
+        probe.setProcessEnvironment(environment);
+        probe.start(QCoreApplication::applicationFilePath(), {u"fontProbe"_s});
+        QVERIFY(probe.waitForFinished(30000));
+        const QString out = QString::fromUtf8(probe.readAllStandardOutput());
+        const QString errors = QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0, qPrintable(out + errors));
+        const QString expected = taken.isEmpty() ? QString() : folder.filePath(u"fonts/%1.ttf"_s.arg(taken));
+        QVERIFY2(out.contains(u"font file: «%1»"_s.arg(expected)), qPrintable(out));
+        const QString said = u"шрифт Liberation Sans 2 не найден"_s;
+        QCOMPARE(errors.count(said), taken.isEmpty() ? 1 : 0);
+        QCOMPARE(out.contains(u"window shown"_s), true);
+    }
+#endif
+    // Run by systemFont, in a program of its own.
+    void fontProbe()
+    {
+        if (!qEnvironmentVariableIsSet("TARVEK_TEST_FONT_PROBE"))
+            QSKIP("runs in a program of systemFont's");
+        std::printf("font file: «%s»\n", qPrintable(uiFontFile()));
+        uiFont(); // a second time: nothing more said
+        std::printf("%s\n", form().isVisible() ? "window shown" : "no window");
     }
     void startState()
     {

@@ -1,5 +1,7 @@
 #include "form1.h"
 
+#include "controls_font.h"
+
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QLibraryInfo>
@@ -9,6 +11,7 @@
 #include <QPushButton>
 #include <QTranslator>
 
+#include <cstdio>
 #include <limits>
 
 // The icon's three pictures, compiled in: read this way they need no image
@@ -43,9 +46,17 @@ QFont uiFont()
 {
     // Registered once per process; the family name comes from the font file itself.
     static const QString family = [] {
-        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/tarvek/ui-font.ttf"));
+        const QString file = uiFontFile();
+        const int id = file.isEmpty() ? -1 : QFontDatabase::addApplicationFont(file);
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        return families.isEmpty() ? QString() : families.first();
+        if (families.isEmpty()) {
+            // The window still opens, but not without saying why it may look wrong.
+            std::fputs("tarvek: шрифт Liberation Sans 2 не найден, окно показано другим шрифтом, и надписи могут "
+                       "не уместиться. Установите пакет fonts-liberation (в Debian 12 — fonts-liberation2).\n",
+                       stderr);
+            return QString();
+        }
+        return families.first();
     }();
     QFont font(family);
     font.setPixelSize(11);

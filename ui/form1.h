@@ -48,8 +48,9 @@ private:
     StageChain *m_chain = nullptr;
 };
 
-// The font of every control, embedded in the program so that the fixed layout
-// looks the same whatever fonts the machine has.
+// The font of every control, Liberation Sans 2 (uiFontFile()), so that the
+// fixed layout looks the same whatever other fonts the machine has. Without it,
+// the system's default, which standard error is told of once.
 QFont uiFont();
 
 // Where Qt's own texts are: Qt's translations folder on the system; on Windows,

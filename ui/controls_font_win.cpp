@@ -1,0 +1,6 @@
+#include "controls_font.h"
+
+QString uiFontFile()
+{
+    return QStringLiteral(":/tarvek/ui-font.ttf");
+}
