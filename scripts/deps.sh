@@ -49,7 +49,7 @@ TARVEK_PACKAGING_PACKAGES=(dpkg-dev debhelper xz-utils)
 # What the package check reads the packages with and builds them again with,
 # and what it asks the desktops' defaults of.
 TARVEK_PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db reprotest faketime
-    libglib2.0-bin xdg-utils shared-mime-info)
+    libglib2.0-bin xdg-utils shared-mime-info reuse)
 
 # The Debian build in a clean chroot (scripts/debian): the chroots, the
 # builder, the check of its log's flags, the tests of the installed packages,

@@ -44,6 +44,12 @@ import sys
 font, program = (open(name, 'rb').read() for name in sys.argv[1:])
 sys.exit(len(font) > 8192 and any(font[at:at + 4096] in program for at in range(0, len(font) - 4096, 4096)))
 PY
+# The copyright file says of every file of the upstream tarball what the
+# project's REUSE data says, and the project follows the REUSE specification.
+root=$(cd "$(dirname "$0")/.." && pwd)
+python3 "$root/tests/copyright_check.py" "$dir"/tarvek_*.orig.tar.xz "$root/debian/copyright" "$root/.reuse/dep5" \
+    | tail -n 20 || fail=1
+(cd "$root" && reuse lint > "$out/reuse.txt" 2>&1) || { tail -n 30 "$out/reuse.txt"; fail=1; }
 for program in bin/tarvek libexec/tarvek/tarvek-open; do
     ! readelf -d "$out/root/usr/$program" | grep -qE 'RPATH|RUNPATH' || { echo "/usr/$program carries a RUNPATH"; fail=1; }
 done
