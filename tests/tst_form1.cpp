@@ -31,6 +31,7 @@ struct PaintCounter : QObject
         return false;
     }
 };
+#ifdef TARVEK_TEST_LIBERATION_SANS_2
 // Sets the revision a TrueType font's head table states, as its release.
 bool setFontRevision(QByteArray &font, quint32 revision)
 {
@@ -45,6 +46,7 @@ bool setFontRevision(QByteArray &font, quint32 revision)
     }
     return false;
 }
+#endif
 } // namespace
 
 // The window, shown on the manual clock in a temporary folder of frames: its controls
