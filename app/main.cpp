@@ -13,7 +13,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(TARVEK_APP_ID));
     // One style everywhere: the layout is fixed in pixels.
     QApplication::setStyle(QStringLiteral("Fusion"));
-    // The report and the menus too, not only the window, use the embedded font.
+    // The report and the menus too, not only the window, use the controls' font.
     QApplication::setFont(uiFont());
     QTranslator qtTexts;
     if (loadQtTexts(qtTexts))

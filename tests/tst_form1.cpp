@@ -110,7 +110,7 @@ private slots:
         QCOMPARE(control->property("text").toString(), text);
         if (!accessibleName.isEmpty())
             QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), accessibleName);
-        // Every text fits its box in the embedded font, whatever fonts the machine has.
+        // Every text fits its box in Liberation Sans, whatever other fonts the machine has.
         QCOMPARE(QFontInfo(control->font()).family(), u"Liberation Sans"_s);
         QVERIFY2(control->fontMetrics().horizontalAdvance(text) + 2 <= geometry.width(), "text cut off");
         QVERIFY(control->fontMetrics().height() + 2 <= geometry.height());

@@ -105,7 +105,7 @@ private slots:
     }
     void labelDrawnWhole()
     {
-        // The label's text in the embedded font: dark pixels inside its box, and a
+        // The label's text in the controls' font: dark pixels inside its box, and a
         // clear margin on the right, where a text too wide for the box would be cut.
         const QImage label = grab({83, 256, 153, 17});
         int lastInk = -1;
