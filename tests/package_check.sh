@@ -39,16 +39,13 @@ grep -qF 'fonts-liberation (>= 1:2) | fonts-liberation2 (>= 2)' <<<"$depends" \
 [ -z "$(dpkg-deb -f "$deb" Built-Using)" ] || { echo "Built-Using: $(dpkg-deb -f "$deb" Built-Using)"; fail=1; }
 font=$(fc-list --format '%{fontversion}\t%{file}\n' 'Liberation Sans:style=Regular:fontformat=TrueType' \
        | awk -F '\t' '$1 >= 131072 { print $2; exit }')
-python3 - "$font" "$out/root/usr/bin/tarvek" <<'PY' || { echo "/usr/bin/tarvek holds a copy of $font"; fail=1; }
-import sys
-font, program = (open(name, 'rb').read() for name in sys.argv[1:])
-sys.exit(len(font) > 8192 and any(font[at:at + 4096] in program for at in range(0, len(font) - 4096, 4096)))
-PY
+python3 -c 'import sys; f, p = (open(n, "rb").read() for n in sys.argv[1:])
+sys.exit(len(f) < 8192 or any(f[at:at + 4096] in p for at in range(0, len(f) - 4096, 4096)))' "$font" "$out/root/usr/bin/tarvek" \
+    || { echo "/usr/bin/tarvek holds a copy of $font"; fail=1; }
 # The copyright file says of every file of the upstream tarball what the
-# project's REUSE data says, and the project follows the REUSE specification.
+# project's REUSE data says, and the project is REUSE-compliant.
 root=$(cd "$(dirname "$0")/.." && pwd)
-python3 "$root/tests/copyright_check.py" "$dir"/tarvek_*.orig.tar.xz "$root/debian/copyright" "$root/.reuse/dep5" \
-    | tail -n 20 || fail=1
+"$root/scripts/copyright-check" "$dir"/tarvek_*.orig.tar.xz | tail -n 20 || fail=1
 (cd "$root" && reuse lint > "$out/reuse.txt" 2>&1) || { tail -n 30 "$out/reuse.txt"; fail=1; }
 for program in bin/tarvek libexec/tarvek/tarvek-open; do
     ! readelf -d "$out/root/usr/$program" | grep -qE 'RPATH|RUNPATH' || { echo "/usr/$program carries a RUNPATH"; fail=1; }
