@@ -69,10 +69,13 @@ int main(int argc, char *argv[])
     QEventLoop *tarvekLoop = nullptr;
     QObject::connect(&form.stageChain(), &StageChain::stageFinished, &form, [&](int stage) {
         run.back().end = nowUs();
-        if (stage == StageCount)
+        if (stage == StageCount && tarvekLoop)
             tarvekLoop->quit();
     });
-    QObject::connect(&form.stageChain(), &StageChain::failed, &form, [&] { tarvekLoop->quit(); });
+    QObject::connect(&form.stageChain(), &StageChain::failed, &form, [&] {
+        if (tarvekLoop)
+            tarvekLoop->quit();
+    });
     form.text1().setText(QString::number(Interval));
 
     BarePlayer bare(Interval);
@@ -86,7 +89,7 @@ int main(int argc, char *argv[])
     bare.loaded = [&](int) { bareRun.back().loaded = nowUs(); };
     bare.shown = [&](int frame) {
         bareRun.back().end = nowUs();
-        if (frame == BarePlayer::Frames)
+        if (frame == BarePlayer::Frames && bareLoop)
             bareLoop->quit();
     };
     waitExposed(bare);
@@ -99,6 +102,7 @@ int main(int argc, char *argv[])
         form.command1().click();
         QTimer::singleShot(10000, &loop, &QEventLoop::quit);
         loop.exec();
+        tarvekLoop = nullptr; // a run started by a click on the window now has no loop to end
         ours.add(run);
 
         QEventLoop loopBare;
@@ -108,6 +112,7 @@ int main(int argc, char *argv[])
         bare.play();
         QTimer::singleShot(10000, &loopBare, &QEventLoop::quit);
         loopBare.exec();
+        bareLoop = nullptr;
         theirs.add(bareRun);
     }
 
