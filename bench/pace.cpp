@@ -3,20 +3,30 @@
 // Windows build under Wine, each beside the bare Qt player built the same way
 // and run in the same X server, in turns. Frame n's lateness is how far its
 // open is from n - 1 intervals after frame 1's. Not a test: figures are
-// printed, never asserted.
+// printed, never asserted. With --input, each run is also used as a user may
+// use the window while it plays: the window is read from the X server (a
+// screenshot, by this program, or with --shot-program by starting that
+// program with the window's id and a file to write, as a screenshot tool is
+// started) 8 ms before frame 6 is due (at once at 1 ms), and clicked (the
+// locked «Пуск»; the bare player's window, which a click does not stop) at
+// 10.5 intervals, through xdotool; the run itself is started without waiting
+// for xdotool, so that at 1 ms the input comes while the frames play.
 //
-//   tarvek-pace [--quick] [--windows TARVEK_EXE BARE_PLAYER_EXE] [--linux NAME TARVEK ...]
+//   tarvek-pace [--quick] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
+//               [--linux NAME TARVEK ...]
 // inside an X server with a window manager: scripts/with-xvfb --wm. Each
 // --linux adds another Linux build of the program, such as the one in the
 // Debian package, played in turns with the bare player as this build's is.
 #include "frame_opens.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QPixmap>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -50,9 +60,17 @@ struct Player
     bool tarvek; // typed into and started with «Пуск»; else the bare player, clicked
 };
 
+// What is done to the window while it plays (--input).
+struct Input
+{
+    bool on = false;
+    QString shotProgram; // reads the window; empty: this program does
+};
+
 // One player's runs at one interval: all frames' lateness, in ms. Empty when
 // the window never came or a run never ended.
-std::vector<double> lateness(const Player &player, int interval, int runs, const QString &frames, double &windowUpMs)
+std::vector<double> lateness(const Player &player, int interval, int runs, const Input &input, const QString &frames,
+                             double &windowUpMs)
 {
     FrameOpens opens(frames, FrameNames);
     QProcess process;
@@ -86,12 +104,34 @@ std::vector<double> lateness(const Player &player, int interval, int runs, const
         }
         for (int run = 0; run < runs; ++run) {
             opens.clear();
-            player.tarvek ? click(159, 228) : click(160, 150);
+            if (input.on)
+                QProcess::startDetached(u"xdotool"_s, {u"mousemove"_s, u"--window"_s, window,
+                                                       QString::number(player.tarvek ? 159 : 160),
+                                                       QString::number(player.tarvek ? 228 : 150), u"click"_s, u"1"_s});
+            else
+                player.tarvek ? click(159, 228) : click(160, 150);
             QElapsedTimer watchdog;
             watchdog.start();
             QList<std::pair<QString, qint64>> seen;
-            while ((seen = opens.opens()).size() < 33 && watchdog.elapsed() < 20000)
-                QThread::msleep(10);
+            const qint64 readAfter = std::max<qint64>(0, 5LL * interval * 1'000'000 - 8'000'000);
+            const qint64 clickAfter = 105LL * interval * 100'000;
+            bool read = !input.on, clicked = !input.on;
+            while ((seen = opens.opens()).size() < 33 && watchdog.elapsed() < 20000) {
+                const qint64 sinceFirst = seen.isEmpty() ? -1 : opens.now() - seen[0].second;
+                if (!read && sinceFirst >= readAfter) {
+                    read = true;
+                    if (input.shotProgram.isEmpty())
+                        QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
+                    else
+                        QProcess::startDetached(input.shotProgram, {window, QDir(frames).filePath(u"shot.png"_s)});
+                }
+                if (!clicked && sinceFirst >= clickAfter) {
+                    clicked = true;
+                    // The pointer is still where the run was started.
+                    QProcess::startDetached(u"xdotool"_s, {u"click"_s, u"1"_s});
+                }
+                QThread::msleep(input.on ? 1 : 10);
+            }
             if (seen.size() < 33) {
                 std::fprintf(stderr, "  %s: a run at %d ms opened %lld of the 33 frames\n", qPrintable(player.command.last()),
                              interval, qlonglong(seen.size()));
@@ -122,9 +162,13 @@ double at(std::vector<double> v, double q)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const bool quick = args.contains(u"--quick"_s);
+    Input input;
+    input.on = args.contains(u"--input"_s);
+    if (const qsizetype at = args.indexOf(u"--shot-program"_s); at > 0 && at + 1 < args.size())
+        input.shotProgram = QFileInfo(args[at + 1]).absoluteFilePath();
     const qsizetype windowsAt = args.indexOf(u"--windows"_s);
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fprintf(stderr, "tarvek-pace: no X server: run it under scripts/with-xvfb --wm\n");
@@ -149,15 +193,17 @@ int main(int argc, char *argv[])
         qputenv("WINEDEBUG", "-all");
     }
     std::printf("Frame pace seen from outside: each frame file's open against n - 1 intervals after frame 1's\n"
-                "(ms; median and p99 over the runs' frames 2 to 33), tarvek beside the bare Qt player, in turns\n");
+                "(ms; median, p99 and the latest over the runs' frames 2 to 33), tarvek beside the bare Qt player,\n"
+                "in turns%s\n", !input.on ? "" : input.shotProgram.isEmpty() ? "; each run read from the screen and clicked while it plays"
+                                                                  : "; each run read by a screenshot program and clicked while it plays");
     for (const auto &[ours, bare] : systems) {
         for (int interval : {1, 100}) {
             const int runsPerTurn = quick ? 1 : (interval == 1 ? 5 : 2);
             double oursUp = 0, bareUp = 0;
             std::vector<double> o, b;
             for (int turn = 0; turn < 2; ++turn) { // in turns, half the runs each
-                const auto mine = lateness(ours, interval, runsPerTurn, frames.path(), oursUp);
-                const auto theirs = lateness(bare, interval, runsPerTurn, frames.path(), bareUp);
+                const auto mine = lateness(ours, interval, runsPerTurn, input, frames.path(), oursUp);
+                const auto theirs = lateness(bare, interval, runsPerTurn, input, frames.path(), bareUp);
                 o.insert(o.end(), mine.begin(), mine.end());
                 b.insert(b.end(), theirs.begin(), theirs.end());
             }
@@ -165,8 +211,10 @@ int main(int argc, char *argv[])
                 std::printf("  %-8s %4d ms: %s did not play\n", qPrintable(ours.what), interval, o.empty() ? "tarvek" : "the bare player");
                 continue;
             }
-            std::printf("  %-8s %4d ms  median  tarvek %8.3f  bare Qt %8.3f    p99  tarvek %8.3f  bare Qt %8.3f  (%d runs each)\n",
-                        qPrintable(ours.what), interval, at(o, 0.5), at(b, 0.5), at(o, 0.99), at(b, 0.99), 2 * runsPerTurn);
+            std::printf("  %-8s %4d ms  median  tarvek %8.3f  bare Qt %8.3f    p99  tarvek %8.3f  bare Qt %8.3f"
+                        "    latest  tarvek %8.3f  bare Qt %8.3f  (%d runs each)\n",
+                        qPrintable(ours.what), interval, at(o, 0.5), at(b, 0.5), at(o, 0.99), at(b, 0.99), at(o, 1),
+                        at(b, 1), 2 * runsPerTurn);
             std::printf("  %-8s %4d ms  window up after start: tarvek %.0f ms, bare Qt %.0f ms (last start)\n",
                         qPrintable(ours.what), interval, oursUp, bareUp);
         }
