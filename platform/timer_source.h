@@ -17,7 +17,8 @@ public:
     virtual Nanoseconds now() const = 0;
     // Wake once at the deadline, replacing any earlier request. A deadline that
     // has already passed wakes as soon as the event loop runs again, never inside
-    // this call.
+    // this call; on Windows, one set by the wake handler may follow as soon as
+    // the handler returns, while no input or paint waits.
     virtual void wakeAt(Nanoseconds deadline) = 0;
     virtual void cancel() = 0;
 

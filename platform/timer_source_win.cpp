@@ -3,6 +3,7 @@
 #include <QWinEventNotifier>
 
 #include <cstdint>
+#include <utility>
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -63,6 +64,7 @@ public:
     void cancel() override
     {
         m_armed = false;
+        m_dueNow = false;
         unsetTimer();
     }
 
@@ -82,10 +84,25 @@ private:
             arm();
             return;
         }
-        m_armed = false;
-        while (now() < m_deadline) {
+        for (;;) {
+            m_armed = false;
+            while (now() < m_deadline) {
+            }
+            m_waking = true;
+            wake();
+            m_waking = false;
+            // A deadline the handler set that has passed already (a program
+            // behind its time) follows at once while no input or paint waits:
+            // a turn of the event loop costs a good part of a millisecond
+            // under Wine, and frames that must catch up would gain little on
+            // each. Input that came meanwhile has its turn first, as always.
+            if (!std::exchange(m_dueNow, false) || !m_armed)
+                return;
+            if (HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT | QS_SENDMESSAGE)) != 0) {
+                arm();
+                return;
+            }
         }
-        wake();
     }
 
     void arm()
@@ -97,6 +114,10 @@ private:
             // as Qt's own zero timer is, wakes on the next turn of the event
             // loop without the timer's signal passing through the system.
             unsetTimer();
+            if (m_waking) {
+                m_dueNow = true; // followed on when the handler returns
+                return;
+            }
             if (!m_posted) {
                 m_posted = true;
                 QMetaObject::invokeMethod(&m_notifier, [this] {
@@ -106,6 +127,7 @@ private:
             }
             return;
         }
+        m_dueNow = false;
         // Relative, in 100 ns units, negative.
         LARGE_INTEGER due{};
         due.QuadPart = -(wait.count() / 100);
@@ -130,6 +152,8 @@ private:
     bool m_armed = false;
     bool m_timerSet = false; // since it last signalled, or the last cancel
     bool m_posted = false; // an event is on its way to onSignalled()
+    bool m_waking = false; // inside the wake handler
+    bool m_dueNow = false; // the handler set a deadline that has passed
 };
 
 } // namespace

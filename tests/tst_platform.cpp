@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QWidget>
 
 #ifdef Q_OS_UNIX
 #include <grp.h>
@@ -330,6 +331,51 @@ private slots:
         QVERIFY(wakes[0] >= deadline);
         QTest::qWait(100); // back in Qt's own loop, which lets the routine run: no second wake-up
         QCOMPARE(wakes.size(), 1);
+    }
+#endif
+#ifdef Q_OS_WIN
+    void preciseSourceCatchesUp_data()
+    {
+        QTest::addColumn<bool>("paintWaiting");
+        QTest::newRow("nothing waits: each passed deadline follows at once") << false;
+        QTest::newRow("a paint waits: it is painted before the next") << true;
+    }
+    void preciseSourceCatchesUp()
+    {
+        // A program behind its time: each wake-up sets a deadline already
+        // passed. When nothing waits, they all come before the event loop
+        // turns again; what was posted at the first is delivered after them.
+        // A paint that waits is painted first.
+        QFETCH(bool, paintWaiting);
+        // No window where nothing is to wait: input could come to it.
+        std::unique_ptr<QWidget> window;
+        if (paintWaiting) {
+            window = std::make_unique<QWidget>();
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        }
+        const std::unique_ptr<TimerSource> source = makePreciseTimerSource();
+        int wakes = 0, seenByLoopTurn = -1;
+        bool paintWaitedAtSecond = false;
+        source->setWakeHandler([&] {
+            if (++wakes == 1) {
+                QMetaObject::invokeMethod(this, [&] { seenByLoopTurn = wakes; }, Qt::QueuedConnection);
+                if (window)
+                    ::InvalidateRect(HWND(window->winId()), nullptr, FALSE);
+            } else if (wakes == 2) {
+                paintWaitedAtSecond = HIWORD(::GetQueueStatus(QS_PAINT)) != 0;
+            }
+            if (wakes < 5)
+                source->wakeAt(source->now() - 1ms);
+        });
+        source->wakeAt(source->now() + 2ms);
+        QVERIFY(QTest::qWaitFor([&] { return wakes == 5; }, 5000));
+        QTest::qWait(50);
+        QCOMPARE(wakes, 5);
+        if (paintWaiting)
+            QVERIFY2(!paintWaitedAtSecond, "the paint waited behind the next wake-up");
+        else
+            QCOMPARE(seenByLoopTurn, 5);
     }
 #endif
     // Uncompressed 24- and 32-bit BMPs of every row padding, each pixel its own
