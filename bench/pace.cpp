@@ -10,9 +10,10 @@
 // started) 8 ms before frame 6 is due (at once at 1 ms), and clicked (the
 // locked «Пуск»; the bare player's window, which a click does not stop) at
 // 10.5 intervals, through xdotool; the run itself is started without waiting
-// for xdotool, so that at 1 ms the input comes while the frames play.
+// for xdotool, so that at 1 ms the input comes while the frames play. With
+// --each-run, each run's latest frame is printed as it ends.
 //
-//   tarvek-pace [--quick] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
+//   tarvek-pace [--quick] [--each-run] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
 //               [--linux NAME TARVEK ...]
 // inside an X server with a window manager: scripts/with-xvfb --wm. Each
 // --linux adds another Linux build of the program, such as the one in the
@@ -69,8 +70,8 @@ struct Input
 
 // One player's runs at one interval: all frames' lateness, in ms. Empty when
 // the window never came or a run never ended.
-std::vector<double> lateness(const Player &player, int interval, int runs, const Input &input, const QString &frames,
-                             double &windowUpMs)
+std::vector<double> lateness(const Player &player, int interval, int runs, const Input &input, bool eachRun,
+                             const QString &frames, double &windowUpMs)
 {
     FrameOpens opens(frames, FrameNames);
     QProcess process;
@@ -140,6 +141,11 @@ std::vector<double> lateness(const Player &player, int interval, int runs, const
             }
             for (qsizetype k = 1; k < 33; ++k)
                 late.push_back(double(seen[k].second - seen[0].second) / 1e6 - double(k) * interval);
+            if (eachRun) {
+                const auto latest = std::max_element(late.end() - 32, late.end());
+                std::printf("    %s, %d ms: latest frame %lld, %.3f ms late\n", player.tarvek ? "tarvek" : "bare Qt", interval,
+                            qlonglong(latest - (late.end() - 32) + 2), *latest);
+            }
             QThread::msleep(300);
         }
     }
@@ -165,6 +171,7 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const bool quick = args.contains(u"--quick"_s);
+    const bool eachRun = args.contains(u"--each-run"_s);
     Input input;
     input.on = args.contains(u"--input"_s);
     if (const qsizetype at = args.indexOf(u"--shot-program"_s); at > 0 && at + 1 < args.size())
@@ -202,8 +209,8 @@ int main(int argc, char *argv[])
             double oursUp = 0, bareUp = 0;
             std::vector<double> o, b;
             for (int turn = 0; turn < 2; ++turn) { // in turns, half the runs each
-                const auto mine = lateness(ours, interval, runsPerTurn, input, frames.path(), oursUp);
-                const auto theirs = lateness(bare, interval, runsPerTurn, input, frames.path(), bareUp);
+                const auto mine = lateness(ours, interval, runsPerTurn, input, eachRun, frames.path(), oursUp);
+                const auto theirs = lateness(bare, interval, runsPerTurn, input, eachRun, frames.path(), bareUp);
                 o.insert(o.end(), mine.begin(), mine.end());
                 b.insert(b.end(), theirs.begin(), theirs.end());
             }
