@@ -504,9 +504,7 @@ private slots:
         row("directory", [=] { return QDir().mkdir(frame); }, {}, NoAccess);
         row("missing folder", [] { return true; }, {}, NotFound, u"gone/1.bmp"_s);
 #ifdef Q_OS_UNIX
-        row("unreadable", [=] { return write(frame, twoByTwo(24)) && QFile::setPermissions(frame, {}); }, {}, Denied);
-        row("FIFO without a writer", [] { return ::mkfifo("1.bmp", 0644) == 0; }, {}, NoAccess);
-        row("link to a device", [=] { return QFile::link(u"/dev/zero"_s, frame); }, {}, NoAccess);
+        // An unreadable file, a FIFO and a link to a device: in the table below.
         row("symbolic link loop", [=] { return QFile::link(frame, u"2.bmp"_s) && QFile::link(u"2.bmp"_s, frame); }, {}, NoAccess);
         row("link to a good frame", [=] { return write(good, twoByTwo(24)) && QFile::link(good, frame); }, {2, 2}, 0);
 #endif
