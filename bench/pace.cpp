@@ -1,23 +1,28 @@
 // tarvek-pace: the pace at which frames are read, seen from outside the
 // program, as the frame files' opens (inotify), for the Linux build and for the
 // Windows build under Wine, each beside the bare Qt player built the same way
-// and run in the same X server, in turns. Frame n's lateness is how far its
+// and run on the same display, in turns. Frame n's lateness is how far its
 // open is from n - 1 intervals after frame 1's. Not a test: figures are
 // printed, never asserted. With --input, each run is also used as a user may
-// use the window while it plays: the window is read from the X server (a
-// screenshot, by this program, or with --shot-program by starting that
-// program with the window's id and a file to write, as a screenshot tool is
-// started) 8 ms before frame 6 is due (at once at 1 ms), and clicked (the
-// locked «Пуск»; the bare player's window, which a click does not stop) at
-// 10.5 intervals, through xdotool; the run itself is started without waiting
-// for xdotool, so that at 1 ms the input comes while the frames play. With
-// --each-run, each run's latest frame is printed as it ends.
+// use the window while it plays: the window is read (a screenshot) 8 ms before
+// frame 6 is due (at once at 1 ms), and clicked (the locked «Пуск»; the bare
+// player's window, which a click does not stop) at 10.5 intervals; the run
+// itself is started without waiting for the click's delivery, so that at 1 ms
+// the input comes while the frames play. On X11 the window is clicked through
+// xdotool and read from the X server, by this program or, with
+// --shot-program, by starting that program with the window's id and a file
+// to write, as a screenshot tool is started. On Wayland (headless sway) it is
+// clicked with a pointer of the compositor's own (wayland-pointer), typed into
+// with wtype and read by grim, the compositor's screenshot tool; the Windows
+// build is played on X11 only. With --each-run, each run's latest frame is
+// printed as it ends.
 //
 //   tarvek-pace [--quick] [--each-run] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
 //               [--linux NAME TARVEK ...]
-// inside an X server with a window manager: scripts/with-xvfb --wm. Each
-// --linux adds another Linux build of the program, such as the one in the
-// Debian package, played in turns with the bare player as this build's is.
+// inside an X server with a window manager, scripts/with-xvfb --wm, or inside
+// scripts/with-sway. Each --linux adds another Linux build of the program,
+// such as the one in the Debian package, played in turns with the bare player
+// as this build's is.
 #include "frame_opens.h"
 
 #include <QGuiApplication>
@@ -25,6 +30,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -68,9 +76,114 @@ struct Input
     QString shotProgram; // reads the window; empty: this program does
 };
 
+// The display the players' windows are on, and a user's ways into them.
+class Desktop
+{
+public:
+    const bool wayland = qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+
+    ~Desktop()
+    {
+        m_pointer.closeWriteChannel(); // its end
+        m_pointer.waitForFinished(5000);
+    }
+
+    // The visible window of that title, or an empty string; on Wayland its
+    // place on the screen is kept for the clicks and reads.
+    QString find(const QString &title)
+    {
+        if (!wayland)
+            return QString::fromUtf8(tool({u"xdotool"_s, u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$'}))
+                .section(u'\n', 0, 0);
+        QList<QJsonObject> nodes = {QJsonDocument::fromJson(tool({u"swaymsg"_s, u"-t"_s, u"get_tree"_s})).object()};
+        while (!nodes.isEmpty()) {
+            const QJsonObject node = nodes.takeFirst();
+            if (node[u"name"_s] == title && node[u"visible"_s].toBool()) {
+                const QJsonObject r = node[u"rect"_s].toObject();
+                m_origin = {r[u"x"_s].toInt(), r[u"y"_s].toInt()};
+                return QString::number(node[u"id"_s].toInteger());
+            }
+            for (const char *key : {"nodes", "floating_nodes"})
+                for (const QJsonValue child : node[QLatin1String(key)].toArray())
+                    nodes << child.toObject();
+        }
+        return {};
+    }
+    // At x, y of the window; waits until the click is delivered or not.
+    void click(const QString &window, int x, int y, bool wait)
+    {
+        if (wayland) {
+            const QPoint at = m_origin + QPoint(x, y);
+            pointer(u"move %1 %2\nclick\n"_s.arg(at.x()).arg(at.y()), wait);
+            return;
+        }
+        const QStringList command = {u"xdotool"_s, u"mousemove"_s, u"--window"_s, window, QString::number(x), QString::number(y),
+                                     u"click"_s, u"1"_s};
+        wait ? void(tool(command)) : void(QProcess::startDetached(command.first(), command.mid(1)));
+    }
+    // Where the pointer is, without waiting.
+    void clickAgain()
+    {
+        if (wayland)
+            pointer(u"click\n"_s, false);
+        else
+            QProcess::startDetached(u"xdotool"_s, {u"click"_s, u"1"_s});
+    }
+    // Into the focused text box, replacing what it holds.
+    void type(const QString &text)
+    {
+        if (wayland) // each wtype is a new keyboard, which the window takes up before the first key
+            tool({u"wtype"_s, u"-s"_s, u"300"_s, u"-M"_s, u"ctrl"_s, u"-k"_s, u"a"_s, u"-m"_s, u"ctrl"_s, text});
+        else
+            tool({u"xdotool"_s, u"key"_s, u"ctrl+a"_s, u"type"_s, u"--delay"_s, u"30"_s, text});
+    }
+    // The window's pixels, read as a screenshot tool reads them, without waiting.
+    void read(const QString &window, const QString &shotProgram, const QString &file)
+    {
+        if (wayland)
+            QProcess::startDetached(u"grim"_s, {u"-g"_s, u"%1,%2 320x309"_s.arg(m_origin.x()).arg(m_origin.y()), file});
+        else if (shotProgram.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
+        else
+            QProcess::startDetached(shotProgram, {window, file});
+    }
+    void close(const QString &window)
+    {
+        if (wayland)
+            tool({u"swaymsg"_s, u"[con_id=%1] kill"_s.arg(window)});
+        else
+            tool({u"wmctrl"_s, u"-i"_s, u"-c"_s, window});
+    }
+
+private:
+    void pointer(const QString &commands, bool wait)
+    {
+#ifdef WAYLAND_POINTER_EXECUTABLE
+        if (m_pointer.state() == QProcess::NotRunning) {
+            const QSize screen = QGuiApplication::primaryScreen()->size();
+            m_pointer.start(QStringLiteral(WAYLAND_POINTER_EXECUTABLE), {QString::number(screen.width()), QString::number(screen.height())});
+            m_pointer.waitForStarted();
+        }
+        m_pointer.write(commands.toUtf8() + (wait ? "sync\n" : ""));
+        m_pointer.waitForBytesWritten();
+        if (wait) {
+            while (!m_pointer.canReadLine() && m_pointer.waitForReadyRead(5000)) {
+            }
+            m_pointer.readAll();
+        }
+#else
+        Q_UNUSED(commands)
+        Q_UNUSED(wait)
+        qFatal("tarvek-pace: built without the Wayland client library, it cannot click on Wayland");
+#endif
+    }
+    QPoint m_origin;
+    QProcess m_pointer;
+};
+
 // One player's runs at one interval: all frames' lateness, in ms. Empty when
 // the window never came or a run never ended.
-std::vector<double> lateness(const Player &player, int interval, int runs, const Input &input, bool eachRun,
+std::vector<double> lateness(Desktop &desktop, const Player &player, int interval, int runs, const Input &input, bool eachRun,
                              const QString &frames, double &windowUpMs)
 {
     FrameOpens opens(frames, FrameNames);
@@ -82,11 +195,10 @@ std::vector<double> lateness(const Player &player, int interval, int runs, const
     QElapsedTimer up;
     up.start();
     process.start(player.command.first(), arguments);
-    const QString title = player.tarvek ? u"^Тарвек$"_s : u"^Bare player$"_s;
+    const QString title = player.tarvek ? u"Тарвек"_s : u"Bare player"_s;
     QString window;
     while (window.isEmpty() && up.elapsed() < 60000) {
-        window = QString::fromUtf8(tool({u"xdotool"_s, u"search"_s, u"--onlyvisible"_s, u"--name"_s, title}))
-                     .section(u'\n', 0, 0);
+        window = desktop.find(title);
         if (window.isEmpty())
             QThread::msleep(20);
     }
@@ -94,23 +206,17 @@ std::vector<double> lateness(const Player &player, int interval, int runs, const
     if (window.isEmpty())
         std::fprintf(stderr, "  %s: no window within 60 s\n", qPrintable(player.command.last()));
     std::vector<double> late;
-    const auto click = [&](int x, int y) {
-        tool({u"xdotool"_s, u"mousemove"_s, u"--window"_s, window, QString::number(x), QString::number(y), u"click"_s, u"1"_s});
-    };
+    // Where a run is started: «Пуск», or anywhere in the bare player's window.
+    const QPoint start = player.tarvek ? QPoint(159, 228) : QPoint(160, 150);
     if (!window.isEmpty()) {
         QThread::msleep(500); // settled
         if (player.tarvek) {
-            click(150, 289);
-            tool({u"xdotool"_s, u"key"_s, u"ctrl+a"_s, u"type"_s, u"--delay"_s, u"30"_s, QString::number(interval)});
+            desktop.click(window, 150, 289, true); // into the text box
+            desktop.type(QString::number(interval));
         }
         for (int run = 0; run < runs; ++run) {
             opens.clear();
-            if (input.on)
-                QProcess::startDetached(u"xdotool"_s, {u"mousemove"_s, u"--window"_s, window,
-                                                       QString::number(player.tarvek ? 159 : 160),
-                                                       QString::number(player.tarvek ? 228 : 150), u"click"_s, u"1"_s});
-            else
-                player.tarvek ? click(159, 228) : click(160, 150);
+            desktop.click(window, start.x(), start.y(), !input.on);
             QElapsedTimer watchdog;
             watchdog.start();
             QList<std::pair<QString, qint64>> seen;
@@ -121,15 +227,11 @@ std::vector<double> lateness(const Player &player, int interval, int runs, const
                 const qint64 sinceFirst = seen.isEmpty() ? -1 : opens.now() - seen[0].second;
                 if (!read && sinceFirst >= readAfter) {
                     read = true;
-                    if (input.shotProgram.isEmpty())
-                        QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
-                    else
-                        QProcess::startDetached(input.shotProgram, {window, QDir(frames).filePath(u"shot.png"_s)});
+                    desktop.read(window, input.shotProgram, QDir(frames).filePath(u"shot.png"_s));
                 }
                 if (!clicked && sinceFirst >= clickAfter) {
                     clicked = true;
-                    // The pointer is still where the run was started.
-                    QProcess::startDetached(u"xdotool"_s, {u"click"_s, u"1"_s});
+                    desktop.clickAgain(); // the pointer is still where the run was started
                 }
                 QThread::msleep(input.on ? 1 : 10);
             }
@@ -149,7 +251,8 @@ std::vector<double> lateness(const Player &player, int interval, int runs, const
             QThread::msleep(300);
         }
     }
-    tool({u"wmctrl"_s, u"-i"_s, u"-c"_s, window});
+    if (!window.isEmpty())
+        desktop.close(window);
     if (!process.waitForFinished(10000))
         process.kill();
     process.waitForFinished();
@@ -177,8 +280,9 @@ int main(int argc, char *argv[])
     if (const qsizetype at = args.indexOf(u"--shot-program"_s); at > 0 && at + 1 < args.size())
         input.shotProgram = QFileInfo(args[at + 1]).absoluteFilePath();
     const qsizetype windowsAt = args.indexOf(u"--windows"_s);
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fprintf(stderr, "tarvek-pace: no X server: run it under scripts/with-xvfb --wm\n");
+    Desktop desktop;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && !desktop.wayland) {
+        std::fprintf(stderr, "tarvek-pace: no display: run it under scripts/with-xvfb --wm or scripts/with-sway\n");
         return 2;
     }
     QTemporaryDir frames;
@@ -189,12 +293,15 @@ int main(int argc, char *argv[])
     }
 
     std::vector<std::pair<Player, Player>> systems;
+    const QString native = desktop.wayland ? u"Wayland"_s : u"Linux"_s;
     if (!args.contains(u"--windows-only"_s))
-        systems = {{{u"Linux"_s, {QStringLiteral(TARVEK_EXECUTABLE)}, true}, {u"Linux"_s, {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}}};
+        systems = {{{native, {QStringLiteral(TARVEK_EXECUTABLE)}, true}, {native, {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}}};
     for (qsizetype at = args.indexOf(u"--linux"_s); at > 0 && at + 2 < args.size(); at = args.indexOf(u"--linux"_s, at + 1))
         systems.push_back({{args[at + 1], {QFileInfo(args[at + 2]).absoluteFilePath()}, true},
                            {args[at + 1], {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}});
-    if (windowsAt > 0 && windowsAt + 2 < args.size()) {
+    if (windowsAt > 0 && windowsAt + 2 < args.size() && desktop.wayland)
+        std::fprintf(stderr, "tarvek-pace: the Windows build is played on X11 only\n");
+    else if (windowsAt > 0 && windowsAt + 2 < args.size()) {
         systems.push_back({{u"Wine"_s, {u"wine"_s, QFileInfo(args[windowsAt + 1]).absoluteFilePath()}, true},
                            {u"Wine"_s, {u"wine"_s, QFileInfo(args[windowsAt + 2]).absoluteFilePath()}, false}});
         qputenv("WINEDEBUG", "-all");
@@ -209,8 +316,8 @@ int main(int argc, char *argv[])
             double oursUp = 0, bareUp = 0;
             std::vector<double> o, b;
             for (int turn = 0; turn < 2; ++turn) { // in turns, half the runs each
-                const auto mine = lateness(ours, interval, runsPerTurn, input, eachRun, frames.path(), oursUp);
-                const auto theirs = lateness(bare, interval, runsPerTurn, input, eachRun, frames.path(), bareUp);
+                const auto mine = lateness(desktop, ours, interval, runsPerTurn, input, eachRun, frames.path(), oursUp);
+                const auto theirs = lateness(desktop, bare, interval, runsPerTurn, input, eachRun, frames.path(), bareUp);
                 o.insert(o.end(), mine.begin(), mine.end());
                 b.insert(b.end(), theirs.begin(), theirs.end());
             }
