@@ -187,6 +187,7 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
                              const QString &frames, double &windowUpMs)
 {
     FrameOpens opens(frames, FrameNames);
+    opens.readAhead();
     QProcess process;
     process.setWorkingDirectory(frames);
     QStringList arguments = player.command.mid(1);
@@ -306,9 +307,10 @@ int main(int argc, char *argv[])
                            {u"Wine"_s, {u"wine"_s, QFileInfo(args[windowsAt + 2]).absoluteFilePath()}, false}});
         qputenv("WINEDEBUG", "-all");
     }
+    const bool readAhead = FrameOpens(frames.path(), {}).readAhead(); // as every run's watcher does
     std::printf("Frame pace seen from outside: each frame file's open against n - 1 intervals after frame 1's\n"
                 "(ms; median, p99 and the latest over the runs' frames 2 to 33), tarvek beside the bare Qt player,\n"
-                "in turns%s\n", !input.on ? "" : input.shotProgram.isEmpty() ? "; each run read from the screen and clicked while it plays"
+                "the opens read %s, in turns%s\n", readAhead ? "at real-time priority" : "at ordinary priority (not allowed more)", !input.on ? "" : input.shotProgram.isEmpty() ? "; each run read from the screen and clicked while it plays"
                                                                   : "; each run read by a screenshot program and clicked while it plays");
     for (const auto &[ours, bare] : systems) {
         for (int interval : {1, 100}) {
