@@ -15,7 +15,9 @@
 // clicked with a pointer of the compositor's own (wayland-pointer), typed into
 // with wtype and read by grim, the compositor's screenshot tool; the Windows
 // build is played on X11 only. With --each-run, each run's latest frame is
-// printed as it ends.
+// printed as it ends, with how long an ordinary thread of this bench, sleeping
+// 1 ms at a time, was held back past its wake-up while that frame was due and
+// not yet opened.
 //
 //   tarvek-pace [--quick] [--each-run] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
 //               [--linux NAME TARVEK ...]
@@ -40,7 +42,10 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -181,6 +186,50 @@ private:
     QProcess m_pointer;
 };
 
+// A thread of its own at ordinary priority that sleeps 1 ms at a time and
+// notes each sleep that overran by more than 2 ms, on the opens' clock: when a
+// frame comes late, whether the machine held back an ordinary thread of this
+// bench at the same moment too.
+class Stalls
+{
+public:
+    explicit Stalls(const FrameOpens &clock) : m_clock(clock), m_thread([this] { watch(); }) {}
+    ~Stalls()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+    // The longest overrun that overlaps from..to, in ms; 0 if none.
+    double during(qint64 from, qint64 to)
+    {
+        const std::lock_guard lock(m_mutex);
+        qint64 longest = 0;
+        for (const auto &[start, end] : m_overruns)
+            if (start < to && end > from)
+                longest = std::max(longest, end - start);
+        return double(longest) / 1e6;
+    }
+
+private:
+    void watch()
+    {
+        while (!m_done) {
+            const qint64 before = m_clock.now();
+            QThread::usleep(1000);
+            const qint64 after = m_clock.now();
+            if (after - before > 3'000'000) {
+                const std::lock_guard lock(m_mutex);
+                m_overruns.append({before + 1'000'000, after});
+            }
+        }
+    }
+    const FrameOpens &m_clock;
+    std::atomic<bool> m_done = false;
+    std::mutex m_mutex;
+    QList<std::pair<qint64, qint64>> m_overruns; // ns, when each sleep should have ended and when it did
+    std::thread m_thread;
+};
+
 // One player's runs at one interval: all frames' lateness, in ms. Empty when
 // the window never came or a run never ended.
 std::vector<double> lateness(Desktop &desktop, const Player &player, int interval, int runs, const Input &input, bool eachRun,
@@ -188,6 +237,7 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
 {
     FrameOpens opens(frames, FrameNames);
     opens.readAhead();
+    Stalls stalls(opens);
     QProcess process;
     process.setWorkingDirectory(frames);
     QStringList arguments = player.command.mid(1);
@@ -246,8 +296,10 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
                 late.push_back(double(seen[k].second - seen[0].second) / 1e6 - double(k) * interval);
             if (eachRun) {
                 const auto latest = std::max_element(late.end() - 32, late.end());
-                std::printf("    %s, %d ms: latest frame %lld, %.3f ms late\n", player.tarvek ? "tarvek" : "bare Qt", interval,
-                            qlonglong(latest - (late.end() - 32) + 2), *latest);
+                const qsizetype k = latest - (late.end() - 32) + 1;
+                const double stalled = stalls.during(seen[0].second + k * interval * 1'000'000LL, seen[k].second);
+                std::printf("    %s, %d ms: latest frame %lld, %.3f ms late; an ordinary thread of the bench held back %.3f ms then\n",
+                            player.tarvek ? "tarvek" : "bare Qt", interval, qlonglong(k + 1), *latest, stalled);
             }
             QThread::msleep(300);
         }
