@@ -31,6 +31,11 @@ TARVEK_PACKAGES=(
 # Wayland screen; without them that test is skipped and that part of the
 # benchmark says it was not measured.
 TARVEK_WAYLAND_PACKAGES=(qt6-wayland sway grim wtype libwayland-dev qt6-base-private-dev)
+# GNOME's compositor for the real-window test under GNOME, with what reads its
+# screen: PipeWire, its session manager and GStreamer's PipeWire source for
+# Python; without them that test is skipped.
+TARVEK_GNOME_PACKAGES=(mutter pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-plugins-base
+    gir1.2-gst-plugins-base-1.0 python3-gi qt6-wayland)
 # What a screen reader reads the window with: the accessibility bus and its
 # Python client; without them that check is skipped.
 TARVEK_ACCESSIBILITY_PACKAGES=(at-spi2-core python3-pyatspi)

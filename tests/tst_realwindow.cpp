@@ -19,7 +19,10 @@
 // The built program on a real display, used as a person would and read back
 // from its pixels. Under scripts/with-xvfb (X11, a window manager running) it
 // is typed into and clicked with xdotool; under scripts/with-sway (Wayland)
-// driven by keys alone with wtype and seen through grim. On X11 a screen
+// driven by keys alone with wtype and seen through grim; under
+// scripts/with-mutter (GNOME's compositor, headless) driven by keys alone and
+// seen through mutter's remote desktop and screen cast (mutter_desktop.py),
+// with the windows it holds read from the requests it received. On X11 a screen
 // reader's view is read too, over the session's accessibility bus. Given
 // TARVEK_WINDOWS_EXECUTABLE, the Windows build's tarvek.exe is driven the same
 // way on X11, under Wine. On every display the frame files' opens are watched
@@ -27,12 +30,14 @@
 
 // The program writes nothing on its standard error but what Qt says there of
 // the desktop under it, which no program can change: unstable's accessibility
-// bus (at-spi2-core 2.62) asks Qt 6.11 for methods it does not have, and Qt 6.11
-// takes sway's order of keyboard events for a compositor's fault.
+// bus (at-spi2-core 2.62) asks Qt 6.11 for methods it does not have, Qt 6.11
+// takes sway's order of keyboard events for a compositor's fault, and Qt 6.8
+// notes that mutter 48 ends the text input of a window already closed.
 static QByteArray withoutPlatformNotes(const QByteArray &said)
 {
     static const QRegularExpression notes(uR"(^qt\.accessibility\.atspi: AtSpiAdaptor::\w+ does not implement "\w+" |)"
-                                          uR"(^qt\.qpa\.wayland: Ignoring unexpected wl_keyboard\.leave event\. )"_s);
+                                          uR"(^qt\.qpa\.wayland: Ignoring unexpected wl_keyboard\.leave event\. |)"
+                                          uR"(^qt\.qpa\.wayland\.textinput: .* Got leave event for surface 0x0 )"_s);
     QByteArrayList kept;
     for (const QByteArray &line : said.split('\n'))
         if (!QString::fromUtf8(line).contains(notes))
@@ -46,7 +51,13 @@ class tst_RealWindow : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_wayland || qEnvironmentVariableIsSet("DISPLAY"), "no display: run under scripts/with-xvfb or scripts/with-sway");
+        QVERIFY2(m_wayland || qEnvironmentVariableIsSet("DISPLAY"),
+                 "no display: run under scripts/with-xvfb, scripts/with-sway or scripts/with-mutter");
+        if (m_mutter) {
+            m_desktop.start(QStringLiteral(TARVEK_MUTTER_DESKTOP), {});
+            QVERIFY2(m_desktop.waitForReadyRead(20000) && m_desktop.readLine().startsWith("ready "),
+                     m_desktop.readAllStandardError().constData());
+        }
         writeFrames(QDir(m_dir.path()));
         m_tarvek.setWorkingDirectory(m_dir.path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -61,9 +72,11 @@ private slots:
         QVERIFY(m_tarvek.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, m_wine ? 30000 : 10000);
         m_window = windows().first();
-        const QStringList place = m_window.split(u' '); // Wayland: x, y, width, height, id
         if (m_wayland) // the desktop entry of this name gives the window its icon
-            QCOMPARE(place[4], u"invalid.tarvek.tarvek"_s);
+            QCOMPARE(m_window.section(u' ', -1), u"invalid.tarvek.tarvek"_s);
+        if (m_mutter) // found on the screen by its black start picture
+            QTRY_VERIFY_WITH_TIMEOUT((m_window = desktop("window").trimmed()) != u"none"_s, 10000);
+        const QStringList place = m_window.split(u' '); // Wayland: x, y, width, height[, id]
         m_origin = m_wayland ? QPoint(place[0].toInt(), place[1].toInt()) : QPoint();
         QCOMPARE(m_wayland ? QSize(place[2].toInt(), place[3].toInt()) : grab({0, 0, -1, -1}).size(), QSize(320, 309));
         QTRY_COMPARE(frameOnScreen(), 0);
@@ -72,6 +85,8 @@ private slots:
     {
         m_tarvek.kill(); // if it still runs
         m_tarvek.waitForFinished();
+        m_desktop.kill();
+        m_desktop.waitForFinished();
         QCOMPARE(withoutPlatformNotes(m_tarvek.readAllStandardError()), QByteArray());
     }
     void screenReaderHearsWindowAndFrames()
@@ -153,8 +168,8 @@ private slots:
     {
         // In headless sway the window's cursor does not blink in grim's shots,
         // playing or not, whatever the program's repaints.
-        if (m_wayland)
-            QSKIP("the cursor's blinking is checked on X11");
+        if (m_sway)
+            QSKIP("the cursor's blinking is checked on X11 and under mutter");
         start(u"150"_s); // 33 x 150 ms: about 5 s
         QTest::qWait(200);
         QList<QImage> shots; // the text box's inside, 8 times over 1 s: the cursor on and off
@@ -169,14 +184,18 @@ private slots:
     }
     void missingFrameIsReportedAndSurvived()
     {
-        if (m_wayland)
-            QSKIP("the report is checked on X11");
+        if (m_sway)
+            QSKIP("the report is checked on X11 and under mutter");
         QDir dir(m_dir.path());
         QVERIFY(dir.rename(u"5.bmp"_s, u"parked"_s));
         start({});
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 2, 10000);
         QCOMPARE(frameOnScreen(), 4);
-        tool(u"xdotool"_s, {u"key"_s, u"Return"_s}); // the report has the focus
+        if (m_mutter) { // the report has the focus, once mutter has given it the keyboard
+            QTRY_COMPARE_WITH_TIMEOUT(desktop("toplevels").trimmed().split(' ').value(2), "2"_ba, 5000);
+            desktop("keys Return");
+        } else
+            tool(u"xdotool"_s, {u"key"_s, u"Return"_s});
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, 5000);
         QCOMPARE(m_tarvek.state(), QProcess::Running);
         QCOMPARE(frameOnScreen(), 4);
@@ -187,11 +206,14 @@ private slots:
     }
     void closingMidRunEndsTheProgram()
     {
-        if (m_wayland)
-            QSKIP("closed through the window manager on X11");
+        if (m_sway)
+            QSKIP("closed through the window manager on X11 and under mutter");
         start({});
         QVERIFY(watchUntil(3).contains(3));
-        tool(u"wmctrl"_s, {u"-i"_s, u"-c"_s, m_window}); // as the window's close button does
+        if (m_mutter) // GNOME's key for closing a window
+            desktop("keys alt+F4");
+        else
+            tool(u"wmctrl"_s, {u"-i"_s, u"-c"_s, m_window}); // as the window's close button does
         QVERIFY(m_tarvek.waitForFinished(5000));
         QCOMPARE(m_tarvek.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_tarvek.exitCode(), 0);
@@ -345,10 +367,33 @@ private:
         process.waitForFinished(10000);
         return process.readAllStandardOutput();
     }
-    // The visible windows titled «Тарвек»: their ids on X11; on Wayland their
-    // places on the screen and the application's id.
+    // mutter_desktop.py's answer to a request: its line, or for a grab the picture
+    QByteArray desktop(const QByteArray &request)
+    {
+        m_desktop.write(request + '\n');
+        const auto await = [this](auto ready) {
+            QElapsedTimer waited;
+            waited.start();
+            while (!ready() && waited.elapsed() < 10000)
+                m_desktop.waitForReadyRead(100);
+        };
+        await([this] { return m_desktop.canReadLine(); });
+        const QByteArray line = m_desktop.readLine();
+        if (!request.startsWith("grab "))
+            return line;
+        const qint64 size = line.trimmed().toLongLong();
+        await([&] { return m_desktop.bytesAvailable() >= size; });
+        return m_desktop.read(size);
+    }
+    // The visible windows titled «Тарвек»: their ids on X11; under sway their
+    // places on the screen and the application's id; under mutter the
+    // application's id alone.
     QStringList windows()
     {
+        if (m_mutter) {
+            const QList<QByteArray> held = desktop("toplevels").trimmed().split(' '); // count, id, focused
+            return QStringList(held[0].toInt(), QString::fromUtf8(held.value(1)));
+        }
         if (!m_wayland) {
             const QByteArray ids = tool(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Тарвек$"_s});
             return QString::fromUtf8(ids).split(u'\n', Qt::SkipEmptyParts);
@@ -372,6 +417,8 @@ private:
         if (!m_wayland) // the whole window for a size of -1 x -1
             return QGuiApplication::primaryScreen()->grabWindow(m_window.toULongLong(), area.x(), area.y(), area.width(), area.height()).toImage();
         const QRect r = area.translated(m_origin);
+        if (m_mutter)
+            return QImage::fromData(desktop(u"grab %1 %2 %3 %4"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toLatin1()), "PPM");
         const QString geometry = u"%1,%2 %3x%4"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
         return QImage::fromData(tool(u"grim"_s, {u"-g"_s, geometry, u"-"_s}), "PNG");
     }
@@ -386,6 +433,15 @@ private:
     // «Пуск», with the text typed first if any
     void start(const QString &typed)
     {
+        if (m_mutter) { // the focus is on «Пуск» at start-up and on the text box after a run
+            if (!typed.isEmpty()) // what the box holds replaced, a key a digit
+                desktop((m_ranOnce ? "keys ctrl+a " : "keys Tab ctrl+a ") + typed.split(QString(), Qt::SkipEmptyParts).join(u' ').toLatin1());
+            desktop("keys shift+Tab");
+            m_clickedAt = m_opens.now();
+            desktop("keys space");
+            m_ranOnce = true;
+            return;
+        }
         if (m_wayland) { // the focus is on «Пуск» at start-up and on the text box after a run
             // Each wtype is a new keyboard; its first key waits until the window has taken it up.
             const auto keys = [this](const QStringList &args) { tool(u"wtype"_s, QStringList{u"-s"_s, u"300"_s} + args); };
@@ -428,6 +484,11 @@ private:
 
     const bool m_wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool m_wine = !qEnvironmentVariableIsEmpty("TARVEK_WINDOWS_EXECUTABLE");
+    // scripts/with-mutter's session, which names the log of mutter's requests
+    const bool m_mutter = m_wayland && !qEnvironmentVariableIsEmpty("TARVEK_COMPOSITOR_LOG");
+    const bool m_sway = m_wayland && !m_mutter;
+    QProcess m_desktop; // mutter_desktop.py, under mutter
+    bool m_ranOnce = false; // under mutter: «Пуск» has been pressed, and the focus left it
     QString m_noScreenReader; // why the accessibility bus cannot be read here, if it cannot
     QString m_announced; // why the screen reader's announcement failed, if it did
     QTemporaryDir m_dir;
