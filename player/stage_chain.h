@@ -26,6 +26,9 @@ public:
     StageChain(RuntimeServices &runtime, const Timers &timers, QWidget &startButton,
                FrameDisplay &display, QObject *parent = nullptr);
 
+    // Whether a stage is running: its frame being read or painted.
+    bool inStage() const { return m_inStage; }
+
 signals:
     // A stage has run to its end with its frame on screen.
     void stageFinished(int stage);

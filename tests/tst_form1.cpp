@@ -14,7 +14,9 @@
 #include <QStyleHints>
 #include <QTimer>
 #include <QTranslator>
+#include <QWindow>
 #include <QtEndian>
+#include <qtestspontaneevent.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -405,6 +407,65 @@ private slots:
         }
         QCOMPARE(seen.join(u' '), painted);
         QCOMPARE(m_shown.size(), missing.isEmpty() ? 33 : FrameNames.indexOf(missing));
+    }
+    // Closing the window mid-run: from the desktop inside a frame's paint, as
+    // Qt's Wayland plug-in closes it (QWindow::close()) when it reads the
+    // compositor's events there; from the desktop between two frames, as the
+    // window system sends a close (a spontaneous event); or by the program.
+    // The window is never taken away under a paint, it closes, and no frame
+    // is read or shown after that.
+    void closingMidRun_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("desktop, inside frame 5's paint") << u"paint"_s;
+        QTest::newRow("desktop, between frames 5 and 6") << u"between"_s;
+        QTest::newRow("the program, between frames 5 and 6") << u"program"_s;
+    }
+    void closingMidRun()
+    {
+        QFETCH(QString, way);
+        QGuiApplication::setQuitOnLastWindowClosed(false); // the test's own event loop goes on
+        const auto restore = qScopeGuard([] { QGuiApplication::setQuitOnLastWindowClosed(true); });
+        const auto desktopClose = [this] {
+            QCloseEvent close;
+            QSpontaneKeyEvent::setSpontaneous(&close);
+            QCoreApplication::sendEvent(form().windowHandle(), &close);
+        };
+        bool intactUnderPaint = true, closedInPaint = false;
+        struct OnPaint : QObject
+        {
+            std::function<void()> paint;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                if (event->type() == QEvent::Paint)
+                    paint();
+                return false;
+            }
+        } onPaint;
+        onPaint.paint = [&] {
+            if (way == u"paint"_s && !closedInPaint && form().image1().picture().pixel(0, 0) == FrameColours[4]) {
+                closedInPaint = true;
+                form().windowHandle()->close();
+                intactUnderPaint = form().isVisible() && form().windowHandle()->handle();
+            }
+        };
+        form().image1().installEventFilter(&onPaint);
+        press(u"10"_s);
+        for (int ms = 1; ms <= 55 && !(way == u"paint"_s ? closedInPaint : m_shown.size() == 5); ++ms) {
+            runtime().clock().advance(1ms);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(m_shown.size(), 5);
+        if (way == u"between"_s)
+            desktopClose();
+        else if (way == u"program"_s)
+            form().close();
+        QVERIFY(intactUnderPaint);
+        QTRY_VERIFY(!form().isVisible());
+        play(400ms);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_shown.size(), 5);
+        QVERIFY(std::ranges::none_of(form().findChildren<RuntimeTimer *>(), &RuntimeTimer::isEnabled));
     }
     void hundredRuns()
     {

@@ -2,6 +2,7 @@
 
 #include "controls_font.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QLibraryInfo>
@@ -138,6 +139,23 @@ void Form1::buildControls()
     m_image1->lower();
     setTabOrder(m_command1, m_text1);
     m_command1->setFocus();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    // The desktop's close can come in the middle of a frame: Qt's Wayland
+    // plug-in reads the compositor's events while the frame's paint waits for a
+    // free buffer, and a window closed there is taken from under that paint,
+    // which then crashes. Such a close is taken up once the stage has ended.
+    if (m_chain->inStage()) {
+        event->ignore();
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        return;
+    }
+    // No frame is read or shown once the window is closed.
+    for (RuntimeTimer *timer : m_timers)
+        timer->setEnabled(false);
+    event->accept();
 }
 
 void Form1::startCommand()

@@ -33,6 +33,9 @@ public:
     RuntimeTimer &timer(int stage) { return *m_timers[std::size_t(stage - 1)]; }
     StageChain &stageChain() { return *m_chain; }
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void buildControls();
     void startCommand();
