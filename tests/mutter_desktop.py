@@ -13,10 +13,11 @@ a line:
   png F X Y W H  that rectangle of the latest frame written to the file F as a
                  PNG picture (F without spaces); answers "done"
   keys K ...     each key pressed and released in turn: a key's X name (Tab,
-                 space, Return, F4, a letter or a digit), with "shift+",
-                 "ctrl+" or "alt+" before it for each key held
+                 space, Return, BackSpace, End, F4, a digit), with "shift+" or
+                 "alt+" before it for each key held
   window         the window titled «Тарвек» on screen: "X Y W H" of its client
                  area, found where its black start picture shows, or "none"
+  closes         how many times mutter has asked a window to close, as "N"
   toplevels      how many windows titled «Тарвек» mutter holds, the
                  application id last given to one, and which of them has the
                  keyboard, counted in the order they were made (0 for none),
@@ -40,7 +41,8 @@ gi.require_version("Gst", "1.0")
 from gi.repository import Gio, GLib, Gst  # noqa: E402
 
 TITLE = "Тарвек"
-KEYSYMS = {"Tab": 0xFF09, "Return": 0xFF0D, "space": 0x20, "F4": 0xFFC1, "shift": 0xFFE1, "ctrl": 0xFFE3, "alt": 0xFFE9}
+KEYSYMS = {"Tab": 0xFF09, "Return": 0xFF0D, "space": 0x20, "BackSpace": 0xFF08, "End": 0xFF57, "F4": 0xFFC1,
+           "shift": 0xFFE1, "alt": 0xFFE9}
 
 
 class Mutter:
@@ -226,6 +228,9 @@ def main():
             out.write(b"done\n")
         elif words[0] == "window":
             out.write(mutter.window().encode() + b"\n")
+        elif words[0] == "closes":
+            with open(os.environ["TARVEK_COMPOSITOR_LOG"], encoding="utf-8", errors="replace") as log:
+                out.write(b"%d\n" % sum(bool(re.search(r" -> xdg_toplevel[@#]\d+\.close\(\)", line)) for line in log))
         elif words[0] == "toplevels":
             out.write(toplevels().encode() + b"\n")
         else:
