@@ -21,7 +21,7 @@
 // is typed into and clicked with xdotool; under scripts/with-sway (Wayland)
 // driven by keys alone with wtype and seen through grim; under
 // scripts/with-mutter (GNOME's compositor, headless) driven by keys alone and
-// seen through mutter's remote desktop and screen cast (mutter_desktop.py),
+// seen through mutter's remote desktop and screen cast (scripts/mutter-desktop),
 // with the windows it holds read from the requests it received. On X11 a screen
 // reader's view is read too, over the session's accessibility bus. Given
 // TARVEK_WINDOWS_EXECUTABLE, the Windows build's tarvek.exe is driven the same
@@ -367,7 +367,7 @@ private:
         process.waitForFinished(10000);
         return process.readAllStandardOutput();
     }
-    // mutter_desktop.py's answer to a request: its line, or for a grab the picture
+    // scripts/mutter-desktop's answer to a request: its line, or for a grab the picture
     QByteArray desktop(const QByteArray &request)
     {
         m_desktop.write(request + '\n');
@@ -490,7 +490,7 @@ private:
     // scripts/with-mutter's session, which names the log of mutter's requests
     const bool m_mutter = m_wayland && !qEnvironmentVariableIsEmpty("TARVEK_COMPOSITOR_LOG");
     const bool m_sway = m_wayland && !m_mutter;
-    QProcess m_desktop; // mutter_desktop.py, under mutter
+    QProcess m_desktop; // scripts/mutter-desktop, under mutter
     bool m_ranOnce = false; // under mutter: «Пуск» has been pressed, and the focus left it
     QString m_noScreenReader; // why the accessibility bus cannot be read here, if it cannot
     QString m_announced; // why the screen reader's announcement failed, if it did
