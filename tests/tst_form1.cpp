@@ -33,6 +33,17 @@ struct PaintCounter : QObject
         return false;
     }
 };
+// Calls a function at each paint event of the object it filters, before the paint.
+struct OnPaint : QObject
+{
+    std::function<void()> paint;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            paint();
+        return false;
+    }
+};
 #ifdef TARVEK_TEST_LIBERATION_SANS_2
 // Sets the revision a TrueType font's head table states, as its release.
 bool setFontRevision(QByteArray &font, quint32 revision)
@@ -384,17 +395,8 @@ private slots:
         connect(&form().stageChain(), &StageChain::stageFinished, this, [&] { inStage = false; });
         connect(&form().stageChain(), &StageChain::failed, this, [&] { inStage = false; });
         QStringList seen;
-        struct Recorder : QObject
-        {
-            std::function<void()> onPaint;
-            bool eventFilter(QObject *, QEvent *event) override
-            {
-                if (event->type() == QEvent::Paint)
-                    onPaint();
-                return false;
-            }
-        } recorder;
-        recorder.onPaint = [&] { seen << QString::number((runtime().timers().now() - m_pressedAt) / 1ms) + (inStage ? u"+"_s : QString()); };
+        OnPaint recorder;
+        recorder.paint = [&] { seen << QString::number((runtime().timers().now() - m_pressedAt) / 1ms) + (inStage ? u"+"_s : QString()); };
         QCoreApplication::processEvents();
         form().text1().installEventFilter(&recorder);
         press(QString::number(interval));
@@ -432,16 +434,7 @@ private slots:
             QCoreApplication::sendEvent(form().windowHandle(), &close);
         };
         bool intactUnderPaint = true, closedInPaint = false;
-        struct OnPaint : QObject
-        {
-            std::function<void()> paint;
-            bool eventFilter(QObject *, QEvent *event) override
-            {
-                if (event->type() == QEvent::Paint)
-                    paint();
-                return false;
-            }
-        } onPaint;
+        OnPaint onPaint;
         onPaint.paint = [&] {
             if (way == u"paint"_s && !closedInPaint && form().image1().picture().pixel(0, 0) == FrameColours[4]) {
                 closedInPaint = true;
