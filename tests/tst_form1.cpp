@@ -33,14 +33,16 @@ struct PaintCounter : QObject
         return false;
     }
 };
-// Calls a function at each paint event of the object it filters, before the paint.
-struct OnPaint : QObject
+// Calls a function at each event of a type that the object it filters gets, before the object does.
+struct OnEvent : QObject
 {
-    std::function<void()> paint;
+    OnEvent(QEvent::Type t, std::function<void()> c) : type(t), call(std::move(c)) {}
+    QEvent::Type type;
+    std::function<void()> call;
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
-            paint();
+        if (event->type() == type)
+            call();
         return false;
     }
 };
@@ -395,8 +397,7 @@ private slots:
         connect(&form().stageChain(), &StageChain::stageFinished, this, [&] { inStage = false; });
         connect(&form().stageChain(), &StageChain::failed, this, [&] { inStage = false; });
         QStringList seen;
-        OnPaint recorder;
-        recorder.paint = [&] { seen << QString::number((runtime().timers().now() - m_pressedAt) / 1ms) + (inStage ? u"+"_s : QString()); };
+        OnEvent recorder(QEvent::Paint, [&] { seen << QString::number((runtime().timers().now() - m_pressedAt) / 1ms) + (inStage ? u"+"_s : QString()); });
         QCoreApplication::processEvents();
         form().text1().installEventFilter(&recorder);
         press(QString::number(interval));
@@ -412,16 +413,18 @@ private slots:
     }
     // Closing the window mid-run: from the desktop inside a frame's paint, as
     // Qt's Wayland plug-in closes it (QWindow::close()) when it reads the
-    // compositor's events there; from the desktop between two frames, as the
-    // window system sends a close (a spontaneous event); or by the program.
-    // The window is never taken away under a paint, it closes, and no frame
-    // is read or shown after that.
+    // compositor's events there; from the desktop while a failed frame's
+    // report is on screen (the close waits for the report's answer, once);
+    // from the desktop between two frames, as the window system sends a close
+    // (a spontaneous event); or by the program. The window is never taken
+    // away under a paint, it closes, and no frame is read or shown after that.
     void closingMidRun_data()
     {
         QTest::addColumn<QString>("way");
         QTest::newRow("desktop, inside frame 5's paint") << u"paint"_s;
         QTest::newRow("desktop, between frames 5 and 6") << u"between"_s;
         QTest::newRow("the program, between frames 5 and 6") << u"program"_s;
+        QTest::newRow("desktop, while frame 6's report is on screen") << u"report"_s;
     }
     void closingMidRun()
     {
@@ -434,21 +437,35 @@ private slots:
             QCoreApplication::sendEvent(form().windowHandle(), &close);
         };
         bool intactUnderPaint = true, closedInPaint = false;
-        OnPaint onPaint;
-        onPaint.paint = [&] {
+        OnEvent onPaint(QEvent::Paint, [&] {
             if (way == u"paint"_s && !closedInPaint && form().image1().picture().pixel(0, 0) == FrameColours[4]) {
                 closedInPaint = true;
                 form().windowHandle()->close();
                 intactUnderPaint = form().isVisible() && form().windowHandle()->handle();
             }
-        };
+        });
         form().image1().installEventFilter(&onPaint);
+        // Under the report the close waits, once, for the report to be answered.
+        int closes = 0, closesUnderReport = -1;
+        OnEvent countCloses(QEvent::Close, [&] { ++closes; });
+        form().installEventFilter(&countCloses);
+        if (way == u"report"_s) {
+            QVERIFY(QFile::remove(u"6.bmp"_s));
+            runtime().whileShown = [&] {
+                form().windowHandle()->close();
+                for (int turn = 0; turn < 20; ++turn)
+                    QCoreApplication::processEvents();
+                closesUnderReport = closes;
+            };
+        }
         press(u"10"_s);
-        for (int ms = 1; ms <= 55 && !(way == u"paint"_s ? closedInPaint : m_shown.size() == 5); ++ms) {
+        for (int ms = 1; ms <= 75 && !(way == u"paint"_s ? closedInPaint : way == u"report"_s ? closesUnderReport >= 0 : m_shown.size() == 5); ++ms) {
             runtime().clock().advance(1ms);
             QCoreApplication::processEvents();
         }
         QCOMPARE(m_shown.size(), 5);
+        if (way == u"report"_s)
+            QCOMPARE(closesUnderReport, 1);
         if (way == u"between"_s)
             desktopClose();
         else if (way == u"program"_s)

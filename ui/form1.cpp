@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 // The icon's three pictures, compiled in: read this way they need no image
 // plug-in lookup at start-up.
@@ -91,6 +92,13 @@ Form1::Form1(RuntimeServices &runtime, QWidget *parent) : QWidget(parent), m_run
 
     m_display = std::make_unique<FrameDisplay>(m_runtime, *m_commonDialog1, *m_image1);
     m_chain = new StageChain(m_runtime, m_timers, *m_command1, *m_display, this);
+    // A close that waited for its stage is taken up once the stage has ended.
+    const auto takeUpClose = [this] {
+        if (std::exchange(m_closeWaits, false))
+            QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    };
+    connect(m_chain, &StageChain::stageFinished, this, takeUpClose);
+    connect(m_chain, &StageChain::failed, this, takeUpClose);
     connect(m_command1, &QPushButton::clicked, this, [this] { startCommand(); });
 }
 
@@ -146,10 +154,11 @@ void Form1::closeEvent(QCloseEvent *event)
     // The desktop's close can come in the middle of a frame: Qt's Wayland
     // plug-in reads the compositor's events while the frame's paint waits for a
     // free buffer, and a window closed there is taken from under that paint,
-    // which then crashes. Such a close is taken up once the stage has ended.
+    // which then crashes. Such a close is taken up once the stage has ended
+    // (a failed stage's once its report is answered).
     if (m_chain->inStage()) {
         event->ignore();
-        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        m_closeWaits = true;
         return;
     }
     // No frame is read or shown once the window is closed.

@@ -49,6 +49,7 @@ private:
     StageChain::Timers m_timers{};
     std::unique_ptr<FrameDisplay> m_display;
     StageChain *m_chain = nullptr;
+    bool m_closeWaits = false; // a close came inside a stage and waits for its end
 };
 
 // The font of every control, Liberation Sans 2 (uiFontFile()), so that the

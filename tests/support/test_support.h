@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 using namespace std::chrono_literals;
@@ -89,7 +90,10 @@ public:
         reports.append({error.number(), error.fileName(), anyEnabled, window->findChild<QWidget *>(u"Command1"_s)->isEnabled()});
         clock().advance(2s); // the user takes a while to read it; nothing may tick meanwhile
         QCoreApplication::processEvents(); // the window is painted behind the report, as a modal box lets it be
+        if (whileShown)
+            whileShown();
     }
+    std::function<void()> whileShown; // what the user does while the report is on screen
 
     Nanoseconds loadTime{0};
     QList<Report> reports;
