@@ -33,18 +33,21 @@ struct ChainRuns
     std::vector<double> driftMs;     // closing frame painted minus (press + 33 t)
     std::vector<double> hopUs;       // woke minus due, per frame
     std::vector<double> paintedUs;   // end of the frame's paint minus its due time
-    std::vector<double> presentedUs; // the compositor's presentation minus due; -1: none
+    std::vector<double> presentedUs; // the compositor's presentation minus due; -1: none, -2: discarded
     // Per frame, 1 where the window flushed something else of its own (the text
     // box's cursor) within a 60 Hz refresh before the frame's due time, else 0.
     std::vector<double> afterOtherFlush;
+    // Per frame, 1 where the compositor showed it with the window's commit
+    // after the frame's own, which replaced it, else 0.
+    std::vector<double> superseded;
     void add(const QList<QByteArray> &answer);
 };
 
 // A chain child's answer to "run T": one line,
-// "PAINTED RUN_MS DRIFT_MS;HOPS;PAINT_ENDS;PRESENTED;AFTER_OTHER_FLUSH".
+// "PAINTED RUN_MS DRIFT_MS;HOPS;PAINT_ENDS;PRESENTED;AFTER_OTHER_FLUSH;SUPERSEDED".
 QByteArray runAnswer(int painted, double runMs, double driftMs, const std::vector<double> &hops,
                      const std::vector<double> &paintEnds, const std::vector<double> &presented,
-                     const std::vector<double> &afterOtherFlush = {});
+                     const std::vector<double> &afterOtherFlush, const std::vector<double> &superseded);
 // A child's loop: answers each request line on standard input with one line;
 // an empty answer ends the child with a failure.
 int serveRequests(const std::function<QByteArray(const QByteArray &request)> &answer);
@@ -54,6 +57,8 @@ class Report
 {
 public:
     void title(const char *text);
+    // A line of words under a title.
+    void note(const QString &text);
     // One figure for us and for its reference, and their ratio.
     void pair(const QString &what, double ours, double reference, const char *unit, const QString &key);
     void stats(const QString &what, const Stats &s, const QString &key);

@@ -75,6 +75,7 @@ int programChild(const QString &dir, bool stillCursor)
     double finishedAt = 0;
     QObject::connect(&form.stageChain(), &StageChain::stageFinished, &form, [&](int stage) {
         const double now = monotonicMs();
+        presentation.afterFrame();
         otherPaints.inStage = false;
         paintEnds.push_back((now - dues.back()) * 1e3);
         if (stage == StageCount) {
@@ -95,7 +96,7 @@ int programChild(const QString &dir, bool stillCursor)
     return serveRequests([&](const QByteArray &request) -> QByteArray {
         int interval = 0;
         if (request == "presentation")
-            return presentation.available() ? "1" : "0";
+            return presentation.source();
         if (std::sscanf(request.constData(), "run %d", &interval) != 1)
             return loadRequest(request, dir, loadAndShow);
         hops.clear(), paintEnds.clear(), dues.clear(), otherPaints.at.clear();
@@ -110,16 +111,16 @@ int programChild(const QString &dir, bool stillCursor)
         watchdog.stop();
         if (finishedAt == 0)
             return {};
-        std::vector<double> presented;
-        for (double at : presentation.collect())
-            presented.push_back(at < 0 || presented.size() >= dues.size() ? -1 : (at - dues[presented.size()]) * 1e3);
+        const std::vector<PresentationRecorder::Presentation> shown = presentation.collect();
+        const std::vector<double> presented = latenessUs(shown, dues);
         std::vector<double> afterOtherFlush;
         for (double due : dues)
             afterOtherFlush.push_back(std::any_of(otherPaints.at.begin(), otherPaints.at.end(), [due](double at) {
                 return at < due && at >= due - 1000.0 / 60;
             }));
         const double runMs = finishedAt - pressedAt;
-        return runAnswer(paints.count, runMs, runMs - interval * StageCount, hops, paintEnds, presented, afterOtherFlush);
+        return runAnswer(paints.count, runMs, runMs - interval * StageCount, hops, paintEnds, presented, afterOtherFlush,
+                         supersededFlags(shown));
     });
 }
 

@@ -9,8 +9,8 @@ class Child
 {
 public:
     // This program again with args, in env; through wrapper (a script that
-    // starts a compositor, say) when given.
-    Child(const QStringList &args, const QProcessEnvironment &env, const QString &wrapper = {});
+    // starts a compositor, with its arguments, say) when given.
+    Child(const QStringList &args, const QProcessEnvironment &env, const QStringList &wrapper = {});
     ~Child();
     // Sends one request and returns the answer's line, split at separator.
     QList<QByteArray> ask(const QByteArray &request, int timeoutMs, char separator = ' ');

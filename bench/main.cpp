@@ -3,8 +3,9 @@
 // reference measured in the same run: a bare Qt player doing the same work with
 // nothing of ours, a bare timerfd chain that only wakes, a bare Qt window.
 // Prints a table and one JSON line. --quick: fewer runs, the same method.
-// --on-screen: only what reaches a Wayland screen; with --still-cursor, the
-// program's text box does not blink there.
+// --on-screen: only what reaches a Wayland screen, under every headless
+// compositor installed, or under the one given with --compositor NAME (sway,
+// mutter, kwin); with --still-cursor, the program's text box does not blink there.
 #include "chain_timing.h"
 #include "loads.h"
 #include "memory.h"
@@ -78,7 +79,9 @@ int main(int argc, char *argv[])
     if (args.contains(u"--on-screen"_s)) {
         std::printf("Tarvek benchmark, on screen (%s)\n", quick ? "quick" : "full");
         Report report;
-        measurePresentation(report, small, quick, args.contains(u"--still-cursor"_s));
+        const qsizetype named = args.indexOf(u"--compositor"_s);
+        for (const QString &compositor : named > 0 ? QStringList{args.value(named + 1)} : compositorNames())
+            measurePresentation(report, small, quick, compositor, args.contains(u"--still-cursor"_s));
         report.finish();
         return 0;
     }
@@ -96,7 +99,8 @@ int main(int argc, char *argv[])
         measureTiming(report, pairs, quick);
         measureLoads(report, pairs, quick);
     }
-    measurePresentation(report, small, quick);
+    for (const QString &compositor : compositorNames())
+        measurePresentation(report, small, quick, compositor);
     measureMemory(report, small, large, quick);
 
     report.title("Start-up: process start to window mapped (X11)");

@@ -1,8 +1,9 @@
 // What reaches the screen: the program and the bare player play in a headless
 // Wayland compositor, each in a compositor of its own, in turns; every frame's
-// presentation time is asked for; what a 60 Hz and a 59.94 Hz display would
-// make of those times is computed exactly over the display's phase
-// (exactJudder), and, for one more release, sampled at 32 fixed phases.
+// presentation time is asked for; what the compositor's own refresh, and a
+// 60 Hz and a 59.94 Hz display, make of those times is computed exactly over
+// the display's phase (exactJudder), and, for one more release, sampled at 32
+// fixed phases.
 #include "bench.h"
 #include "children.h"
 #include "presentation.h"
@@ -10,6 +11,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -85,6 +88,15 @@ std::vector<double> delaysAfterOtherFlush(const ChainRuns &runs, bool after)
     return delays;
 }
 
+std::vector<double> dueToPresentation(const ChainRuns &runs)
+{
+    std::vector<double> delays;
+    for (double late : runs.presentedUs)
+        if (late >= 0)
+            delays.push_back(late);
+    return delays;
+}
+
 std::vector<double> paintToPresentation(const ChainRuns &runs)
 {
     std::vector<double> delays;
@@ -93,12 +105,53 @@ std::vector<double> paintToPresentation(const ChainRuns &runs)
             delays.push_back(runs.presentedUs[i] - runs.paintedUs[i]);
     return delays;
 }
+
+// What the children said of their presentation times, in words.
+QString describeSource(const QByteArray &source)
+{
+    const QList<QByteArray> f = source.split(' ');
+    if (f.value(0) == "frame-callbacks")
+        return f.size() > 1 ? u"frame callbacks (wp_presentation offered, but none of a run's requests answered)"_s
+                            : u"frame callbacks (no wp_presentation offered)"_s;
+    if (f.value(0) != "wp_presentation" || f.size() < 8)
+        return u"none"_s;
+    const int clock = f[1].toInt();
+    const QString clockName = clock == CLOCK_MONOTONIC ? u"CLOCK_MONOTONIC"_s : u"clock %1"_s.arg(clock);
+    QStringList flags;
+    const unsigned any = f[4].toUInt(), all = f[5].toUInt();
+    for (const auto &[bit, name] : {std::pair{1u, "vsync"}, {2u, "hw_clock"}, {4u, "hw_completion"}, {8u, "zero_copy"}})
+        if (any & bit)
+            flags << QLatin1StringView(name) + ((all & bit) ? QString() : u" (some)"_s);
+    const double refreshMin = f[2].toDouble() / 1e6, refreshMax = f[3].toDouble() / 1e6;
+    const double cycle = f[7].toDouble();
+    return u"wp_presentation on %1, refresh said %2 ms, flags: %3, %4"_s.arg(
+        clockName,
+        refreshMin == refreshMax ? QString::number(refreshMin, 'f', 3)
+                                 : QString::number(refreshMin, 'f', 3) + u"–"_s + QString::number(refreshMax, 'f', 3),
+        flags.isEmpty() ? u"none"_s : flags.join(u", "_s),
+        cycle > 0 ? u"its counter steps every %1 ms (median)"_s.arg(cycle, 0, 'f', 3) : u"its counter never steps"_s);
+}
+
+// The time per step of the compositor's output counter between presentations,
+// in ms; 0 where not known.
+double measuredCycleMs(const QByteArray &source)
+{
+    const QList<QByteArray> f = source.split(' ');
+    return f.value(0) == "wp_presentation" && f.size() >= 8 ? f[7].toDouble() : 0;
+}
+
+// The refresh the compositor's feedback said, in ms, where it said one alone.
+double refreshSaidMs(const QByteArray &source)
+{
+    const QList<QByteArray> f = source.split(' ');
+    return f.value(0) == "wp_presentation" && f.size() >= 8 && f[2] == f[3] ? f[2].toDouble() / 1e6 : 0;
+}
 } // namespace
 
-void measurePresentation(Report &report, const QString &frames, bool quick, bool stillCursor)
+void measurePresentation(Report &report, const QString &frames, bool quick, const QString &compositor, bool stillCursor)
 {
     QString whyNot;
-    const QString wrapper = compositorWrapper(&whyNot);
+    const QStringList wrapper = compositorWrapper(compositor, &whyNot);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
     std::unique_ptr<Child> program, reference;
@@ -108,13 +161,15 @@ void measurePresentation(Report &report, const QString &frames, bool quick, bool
             programArgs << u"--still-cursor"_s;
         program = std::make_unique<Child>(programArgs, env, wrapper);
         reference = std::make_unique<Child>(QStringList{u"--reference-child"_s, frames}, env, wrapper);
-        if (program->ask("presentation", 30000).value(0) != "1" || reference->ask("presentation", 30000).value(0) != "1")
+        if (program->ask("presentation", 30000).value(0) == "none" || reference->ask("presentation", 30000).value(0) == "none")
             whyNot = u"the compositor gives no presentation feedback"_s;
     }
     if (!whyNot.isEmpty()) {
-        report.title(qPrintable(u"On screen: not measured, "_s + whyNot));
+        report.title(qPrintable(u"On screen under headless %1: not measured, %2"_s.arg(compositor, whyNot)));
         return;
     }
+    // Figures under sway keep the keys of earlier releases.
+    const QString keySuffix = compositor == u"sway" ? QString() : u'_' + compositor;
     for (int interval : {100, 53, 50, 40}) {
         const int rounds = quick ? (interval == 100 ? 1 : 2) : 15;
         ChainRuns ours, bare, warmUp;
@@ -122,13 +177,31 @@ void measurePresentation(Report &report, const QString &frames, bool quick, bool
             program->run(round == 0 ? 16 : interval, round == 0 ? warmUp : ours);
             reference->run(round == 0 ? 16 : interval, round == 0 ? warmUp : bare);
         }
-        const QString t = QString::number(interval);
-        report.title(qPrintable(u"On screen at t = %1 ms (headless sway), %2 frames each"_s.arg(t).arg(ours.paintedUs.size())));
+        const QByteArray source = program->ask("presentation", 30000, '\n').value(0);
+        const QByteArray refSource = reference->ask("presentation", 30000, '\n').value(0);
+        const QString t = QString::number(interval) + keySuffix;
+        report.title(qPrintable(u"On screen at t = %1 ms (headless %2), %3 frames each"_s.arg(interval).arg(compositor).arg(ours.paintedUs.size())));
+        report.note(u"times, tarvek's: "_s + describeSource(source));
+        report.note(u"times, bare Qt's: "_s + describeSource(refSource));
         const auto presented = [](const ChainRuns &runs) {
             return double(std::count_if(runs.presentedUs.begin(), runs.presentedUs.end(), [](double v) { return v >= 0; }));
         };
         report.pair(u"frames presented of painted (%)"_s, 100 * presented(ours) / double(ours.paintedUs.size()),
                     100 * presented(bare) / double(bare.paintedUs.size()), "%", u"presented_pct_"_s + t);
+        const auto discarded = [](const ChainRuns &runs) {
+            return double(std::count(runs.presentedUs.begin(), runs.presentedUs.end(), -2.0));
+        };
+        report.pair(u"frames the compositor discarded, never shown (%)"_s, 100 * discarded(ours) / double(ours.paintedUs.size()),
+                    100 * discarded(bare) / double(bare.paintedUs.size()), "%", u"discarded_pct_"_s + t);
+        const auto superseded = [](const ChainRuns &runs) {
+            return double(std::count(runs.superseded.begin(), runs.superseded.end(), 1.0));
+        };
+        report.pair(u"  frames shown with the window's next commit, their own discarded (%)"_s,
+                    100 * superseded(ours) / double(ours.paintedUs.size()), 100 * superseded(bare) / double(bare.paintedUs.size()),
+                    "%", u"superseded_pct_"_s + t);
+        const Stats due = statsOf(dueToPresentation(ours)), refDue = statsOf(dueToPresentation(bare));
+        report.pair(u"due time to presentation, median"_s, due.median, refDue.median, "us", u"due_present_us_"_s + t);
+        report.pair(u"due time to presentation, p99"_s, due.p99, refDue.p99, "us", u"due_present_p99_us_"_s + t);
         const Stats delay = statsOf(paintToPresentation(ours)), refDelay = statsOf(paintToPresentation(bare));
         report.pair(u"paint end to presentation, median"_s, delay.median, refDelay.median, "us", u"present_delay_us_"_s + t);
         report.pair(u"paint end to presentation, p99"_s, delay.p99, refDelay.p99, "us", u"present_delay_p99_us_"_s + t);
@@ -149,13 +222,21 @@ void measurePresentation(Report &report, const QString &frames, bool quick, bool
             report.pair(u"frames a 60 Hz display shows for other than %1 refreshes, %2 phases (%)"_s
                             .arg(std::lround(interval / RefreshMs)).arg(Phases),
                         judderPercent(ours, interval), judderPercent(bare, interval), "%", u"judder_pct_"_s + t);
-        for (const auto &[hz, key] : {std::pair{60.0, "60"}, std::pair{59.94, "5994"}}) {
-            const Judder j = exactJudderPercent(ours, 1000 / hz), r = exactJudderPercent(bare, 1000 / hz);
-            const QString grid = QString::number(hz);
-            report.pair(u"exact judder, %1 Hz display: mean over runs (%)"_s.arg(grid), j.mean, r.mean, "%",
-                        u"exact_judder_pct_%1_%2"_s.arg(QLatin1StringView(key), t));
+        // On the compositor's own refresh, where its output's counter shows it
+        // has one (a step per refresh said, within 1 %): the presentation times
+        // then lie on that grid. A counter that steps once per frame composed
+        // (headless mutter) shows no grid of its own.
+        std::vector<std::tuple<double, QString, QString>> grids{{1000 / 60.0, u"60 Hz display"_s, u"60"_s},
+                                                                {1000 / 59.94, u"59.94 Hz display"_s, u"5994"_s}};
+        if (const double refresh = refreshSaidMs(source); refresh > 0 && refresh == refreshSaidMs(refSource) &&
+            std::abs(measuredCycleMs(source) / refresh - 1) < 0.01 && std::abs(measuredCycleMs(refSource) / refresh - 1) < 0.01)
+            grids.insert(grids.begin(), {refresh, u"the compositor's refresh (%1 ms)"_s.arg(refresh, 0, 'f', 3), u"own"_s});
+        for (const auto &[refreshMs, grid, key] : grids) {
+            const Judder j = exactJudderPercent(ours, refreshMs), r = exactJudderPercent(bare, refreshMs);
+            report.pair(u"exact judder, %1: mean over runs (%)"_s.arg(grid), j.mean, r.mean, "%",
+                        u"exact_judder_pct_%1_%2"_s.arg(key, t));
             report.pair(u"  its 95 % confidence interval, half-width"_s, j.halfWidth, r.halfWidth, "%",
-                        u"exact_judder_ci_pct_%1_%2"_s.arg(QLatin1StringView(key), t));
+                        u"exact_judder_ci_pct_%1_%2"_s.arg(key, t));
         }
     }
 }

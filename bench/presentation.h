@@ -2,6 +2,7 @@
 
 // When the compositor has each frame on its output, through a Wayland
 // window's surface, and what a 60 Hz display would make of those times.
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -15,17 +16,38 @@ public:
     explicit PresentationRecorder(QWindow *window); // does nothing off Wayland
     ~PresentationRecorder();
     bool available() const;
-    // Asks when the compositor has composed the window's next commit.
+    // Asks when the compositor presents the window's next commit, a frame's.
     void beforeFrame();
-    // The times asked for since the last call, in ms on CLOCK_MONOTONIC, in
-    // order; -1 for a frame the compositor never answered for.
-    std::vector<double> collect();
+    // After the frame's commit: asks when it presents the commit after it,
+    // which shows the frame where the compositor discarded the frame's own.
+    void afterFrame();
+    struct Presentation
+    {
+        double atMs = -1; // on CLOCK_MONOTONIC; -1: discarded, or never answered
+        bool discarded = false; // the compositor said the frame was never shown
+        bool superseded = false; // shown with the window's commit after the frame's, which replaced it
+    };
+    // The presentations asked for since the last call, in order.
+    std::vector<Presentation> collect();
+    // Where the times come from, one line: "wp_presentation CLOCK REFRESH_MIN_NS
+    // REFRESH_MAX_NS FLAGS_ANY FLAGS_ALL SEQUENCE_MOVES CYCLE_MS" over the
+    // answers so far, the last the median time per step of the output's
+    // counter between two presentations (0 where it never stepped),
+    // "frame-callbacks" (with " unanswered-wp_presentation" where the
+    // compositor offered the protocol and answered none of a run), or "none".
+    QByteArray source() const;
 
     struct Wayland; // the connection's objects, where there is one
 
 private:
     std::unique_ptr<Wayland> m_wayland;
 };
+
+// Each presentation's time minus its frame's due time, in µs, in order; -1 for
+// a frame never answered for, -2 for one the compositor discarded.
+std::vector<double> latenessUs(const std::vector<PresentationRecorder::Presentation> &presented, const std::vector<double> &dueMs);
+// Per presentation, 1 where the frame was shown with the commit after its own, else 0.
+std::vector<double> supersededFlags(const std::vector<PresentationRecorder::Presentation> &presented);
 
 // How many refreshes of a display refreshing every refreshMs each frame but
 // the last stays on screen, when frames reach the compositor at the times
@@ -43,7 +65,8 @@ std::vector<int> refreshesShown(const std::vector<double> &presentedMs, double r
 double exactJudder(const std::vector<double> &latenessMs, double refreshMs);
 
 class Report;
-// Plays runs at 100, 53, 50 and 40 ms in a headless compositor, the program and the
-// bare player in turns, and reports what reached the screen and when. With a
-// still cursor the program's text box does not blink.
-void measurePresentation(Report &report, const QString &frames, bool quick, bool stillCursor = false);
+// Plays runs at 100, 53, 50 and 40 ms in a headless compositor (one of
+// compositorNames()), the program and the bare player in turns, and reports
+// what reached the screen and when. With a still cursor the program's text box
+// does not blink.
+void measurePresentation(Report &report, const QString &frames, bool quick, const QString &compositor, bool stillCursor = false);

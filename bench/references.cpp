@@ -77,6 +77,7 @@ void BarePlayer::wake()
     m_picture->image = QImage(m_frame == 33 ? QStringLiteral("-1.bmp") : QStringLiteral("%1.bmp").arg(m_frame));
     m_picture->repaint();
     m_finishedMs = monotonicMs();
+    m_presentation->afterFrame();
     m_paintEnds.push_back((m_finishedMs - due) * 1e3);
     if (m_frame == 33 && m_loop)
         m_loop->quit();
@@ -101,16 +102,16 @@ bool BarePlayer::play(int interval)
 
 QByteArray BarePlayer::answer() const
 {
-    std::vector<double> presented;
-    for (double at : m_presentation->collect())
-        presented.push_back(at < 0 || presented.size() >= m_dues.size() ? -1 : (at - m_dues[presented.size()]) * 1e3);
+    const std::vector<PresentationRecorder::Presentation> shown = m_presentation->collect();
+    const std::vector<double> presented = latenessUs(shown, m_dues);
     const double runMs = m_finishedMs - m_pressedMs;
-    return runAnswer(m_picture->paints, runMs, runMs - 33.0 * m_interval, m_hops, m_paintEnds, presented);
+    return runAnswer(m_picture->paints, runMs, runMs - 33.0 * m_interval, m_hops, m_paintEnds, presented, {},
+                     supersededFlags(shown));
 }
 
-bool BarePlayer::presents() const
+QByteArray BarePlayer::presentationSource() const
 {
-    return m_presentation->available();
+    return m_presentation->source();
 }
 
 double BarePlayer::loadAndShow(const QString &fileName)
@@ -146,7 +147,7 @@ int referenceChild(const QString &dir)
     return serveRequests([&](const QByteArray &request) -> QByteArray {
         int interval = 0;
         if (request == "presentation")
-            return player.presents() ? "1" : "0";
+            return player.presentationSource();
         if (std::sscanf(request.constData(), "run %d", &interval) == 1)
             return player.play(interval) ? player.answer() : QByteArray();
         return loadRequest(request, dir, [&](const QString &name) { return player.loadAndShow(name); });

@@ -26,7 +26,7 @@ public:
     bool play(int interval);
     // The last run, as a chain child answers it.
     QByteArray answer() const;
-    bool presents() const; // the compositor tells when each frame reached the screen
+    QByteArray presentationSource() const; // where the frames' presentation times come from
     // Reads and shows one frame; the time it took, in µs.
     double loadAndShow(const QString &fileName);
 

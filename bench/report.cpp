@@ -28,6 +28,11 @@ void Report::title(const char *text)
     std::printf("\n%s\n", text);
 }
 
+void Report::note(const QString &text)
+{
+    std::printf("  %s\n", qPrintable(text));
+}
+
 void Report::pair(const QString &what, double ours, double reference, const char *unit, const QString &key)
 {
     std::printf("  %-52s tarvek %9.3f %-3s bare Qt %9.3f %-3s ratio %5.2f\n", qPrintable(what), ours, unit, reference,

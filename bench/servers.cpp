@@ -1,6 +1,6 @@
 // The display servers: an X server (the caller's, or an Xvfb of the bench's
-// own) and a headless Wayland compositor (sway, through the script the
-// real-window test runs in).
+// own) and headless Wayland compositors (sway, GNOME's mutter and KDE's KWin,
+// through the scripts the real-window tests run in).
 #include "servers.h"
 
 #include <QFileInfo>
@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <map>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,18 +55,41 @@ XServer::~XServer()
     }
 }
 
-QString compositorWrapper(QString *whyNot)
+QStringList compositorNames()
 {
-    const QString script = QStringLiteral(TARVEK_WITH_SWAY);
-    for (const char *tool : {"sway", "swaymsg", "grim", "wtype"}) {
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
-            *whyNot = QStringLiteral("%1 is not installed").arg(QLatin1String(tool));
+    return {QStringLiteral("sway"), QStringLiteral("mutter"), QStringLiteral("kwin")};
+}
+
+QStringList compositorWrapper(const QString &compositor, QString *whyNot)
+{
+    // The desktops' sessions run without the protocol log (and mutter's
+    // without PipeWire) that only the real-window tests need.
+    struct Session
+    {
+        const char *script;
+        QStringList tools;
+        bool forTiming;
+    };
+    const std::map<QString, Session> sessions{
+        {QStringLiteral("sway"), {TARVEK_WITH_SWAY, {QStringLiteral("sway"), QStringLiteral("swaymsg")}, false}},
+        {QStringLiteral("mutter"), {TARVEK_WITH_MUTTER, {QStringLiteral("mutter"), QStringLiteral("dbus-daemon")}, true}},
+        {QStringLiteral("kwin"), {TARVEK_WITH_KWIN, {QStringLiteral("kwin_wayland"), QStringLiteral("dbus-daemon")}, true}},
+    };
+    const auto found = sessions.find(compositor);
+    if (found == sessions.end()) {
+        *whyNot = QStringLiteral("no such compositor here (%1)").arg(compositorNames().join(QStringLiteral(", ")));
+        return {};
+    }
+    for (const QString &tool : found->second.tools) {
+        if (QStandardPaths::findExecutable(tool).isEmpty()) {
+            *whyNot = QStringLiteral("%1 is not installed").arg(tool);
             return {};
         }
     }
+    const QString script = QString::fromUtf8(found->second.script);
     if (!QFileInfo::exists(script)) {
         *whyNot = script + QStringLiteral(" is missing");
         return {};
     }
-    return script;
+    return found->second.forTiming ? QStringList{script, QStringLiteral("--for-timing")} : QStringList{script};
 }

@@ -3,6 +3,7 @@
 // The display servers the children measure on.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -15,7 +16,9 @@ struct XServer
     pid_t xvfb = 0;
 };
 
+// The compositors the on-screen part runs under, by name: "sway", "mutter", "kwin".
+QStringList compositorNames();
 // The command that runs a child inside a headless Wayland compositor of its
-// own, as the real-window test's is started; empty, with the reason in
-// whyNot, where the compositor is not installed.
-QString compositorWrapper(QString *whyNot);
+// own, named as above, as the real-window tests' are started; empty, with the
+// reason in whyNot, where the compositor is not installed.
+QStringList compositorWrapper(const QString &compositor, QString *whyNot);

@@ -30,7 +30,7 @@ TARVEK_PACKAGES=(
 # The Wayland real-window test's and the benchmark's view of what reaches a
 # Wayland screen; without them that test is skipped and that part of the
 # benchmark says it was not measured.
-TARVEK_WAYLAND_PACKAGES=(qt6-wayland sway grim wtype libwayland-dev qt6-base-private-dev)
+TARVEK_WAYLAND_PACKAGES=(qt6-wayland sway grim wtype libwayland-dev wayland-protocols qt6-base-private-dev)
 # GNOME's compositor for the real-window test under GNOME, with what reads its
 # screen: PipeWire, its session manager and GStreamer's PipeWire source for
 # Python; without them that test is skipped.
