@@ -36,6 +36,11 @@ TARVEK_WAYLAND_PACKAGES=(qt6-wayland sway grim wtype libwayland-dev wayland-prot
 # Python; without them that test is skipped.
 TARVEK_GNOME_PACKAGES=(mutter pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-plugins-base
     gir1.2-gst-plugins-base-1.0 python3-gi qt6-wayland)
+# KDE's compositor for the real-window test under KDE, with its window
+# decoration and the description of its fake input protocol, from which the
+# test's keyboard (kwin-fake-input) is built; without them that test is skipped.
+TARVEK_KDE_PACKAGES=(kwin-wayland kwin-style-breeze plasma-wayland-protocols libwayland-dev python3-gi
+    gir1.2-glib-2.0 qt6-wayland)
 # What a screen reader reads the window with: the accessibility bus and its
 # Python client; without them that check is skipped.
 TARVEK_ACCESSIBILITY_PACKAGES=(at-spi2-core python3-pyatspi)

@@ -22,7 +22,9 @@
 // driven by keys alone with wtype and seen through grim; under
 // scripts/with-mutter (GNOME's compositor, headless) driven by keys alone and
 // seen through mutter's remote desktop and screen cast (scripts/mutter-desktop),
-// with the windows it holds read from the requests it received. On X11 a screen
+// and under scripts/with-kwin (KDE's) through KWin's fake input and screenshot
+// interface (scripts/kwin-desktop), with the windows each holds read from the
+// requests it received. On X11 a screen
 // reader's view is read too, over the session's accessibility bus. Given
 // TARVEK_WINDOWS_EXECUTABLE, the Windows build's tarvek.exe is driven the same
 // way on X11, under Wine. On every display the frame files' opens are watched
@@ -52,9 +54,14 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_wayland || qEnvironmentVariableIsSet("DISPLAY"),
-                 "no display: run under scripts/with-xvfb, scripts/with-sway or scripts/with-mutter");
-        if (m_mutter) {
+                 "no display: run under scripts/with-xvfb, scripts/with-sway, scripts/with-mutter or scripts/with-kwin");
+        if (m_kwin && QStringLiteral(TARVEK_KWIN_FAKE_INPUT).isEmpty())
+            QSKIP("kwin-fake-input is not built: plasma-wayland-protocols was not installed");
+        if (m_kwin)
+            m_desktop.start(QStringLiteral(TARVEK_KWIN_DESKTOP), {QStringLiteral(TARVEK_KWIN_FAKE_INPUT)});
+        else if (m_driven)
             m_desktop.start(QStringLiteral(TARVEK_MUTTER_DESKTOP), {});
+        if (m_driven) {
             QVERIFY2(m_desktop.waitForReadyRead(20000) && m_desktop.readLine().startsWith("ready "),
                      m_desktop.readAllStandardError().constData());
         }
@@ -74,7 +81,7 @@ private slots:
         m_window = windows().first();
         if (m_wayland) // the desktop entry of this name gives the window its icon
             QCOMPARE(m_window.section(u' ', -1), u"invalid.tarvek.tarvek"_s);
-        if (m_mutter) // found on the screen by its black start picture
+        if (m_driven) // found on the screen by its black start picture
             QTRY_VERIFY_WITH_TIMEOUT((m_window = desktop("window").trimmed()) != u"none"_s, 10000);
         const QStringList place = m_window.split(u' '); // Wayland: x, y, width, height[, id]
         m_origin = m_wayland ? QPoint(place[0].toInt(), place[1].toInt()) : QPoint();
@@ -169,7 +176,7 @@ private slots:
         // In headless sway the window's cursor does not blink in grim's shots,
         // playing or not, whatever the program's repaints.
         if (m_sway)
-            QSKIP("the cursor's blinking is checked on X11 and under mutter");
+            QSKIP("the cursor's blinking is checked on X11 and under mutter and KWin");
         start(u"150"_s); // 33 x 150 ms: about 5 s
         QTest::qWait(200);
         QList<QImage> shots; // the text box's inside, 8 times over 1 s: the cursor on and off
@@ -185,13 +192,13 @@ private slots:
     void missingFrameIsReportedAndSurvived()
     {
         if (m_sway)
-            QSKIP("the report is checked on X11 and under mutter");
+            QSKIP("the report is checked on X11 and under mutter and KWin");
         QDir dir(m_dir.path());
         QVERIFY(dir.rename(u"5.bmp"_s, u"parked"_s));
         start({});
         QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 2, 10000);
         QCOMPARE(frameOnScreen(), 4);
-        if (m_mutter) { // the report has the focus, once mutter has given it the keyboard
+        if (m_driven) { // the report has the focus, once the compositor has given it the keyboard
             QTRY_COMPARE_WITH_TIMEOUT(desktop("toplevels").trimmed().split(' ').value(2), "2"_ba, 5000);
             desktop("keys Return");
         } else
@@ -207,14 +214,14 @@ private slots:
     void closingMidRunEndsTheProgram()
     {
         if (m_sway)
-            QSKIP("closed through the window manager on X11 and under mutter");
+            QSKIP("closed through the window manager on X11 and under mutter and KWin");
         start({});
         QVERIFY(watchUntil(3).contains(3));
-        if (m_mutter) // GNOME's key for closing a window
+        if (m_driven) // GNOME's and KDE's key for closing a window
             desktop("keys alt+F4");
         else
             tool(u"wmctrl"_s, {u"-i"_s, u"-c"_s, m_window}); // as the window's close button does
-        QVERIFY2(m_tarvek.waitForFinished(5000), m_mutter ? qPrintable(desktop("closes").trimmed() + " close requests sent by mutter") : "");
+        QVERIFY2(m_tarvek.waitForFinished(5000), m_driven ? qPrintable(desktop("closes").trimmed() + " close requests sent by the compositor") : "");
         QCOMPARE(m_tarvek.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_tarvek.exitCode(), 0);
     }
@@ -367,7 +374,8 @@ private:
         process.waitForFinished(10000);
         return process.readAllStandardOutput();
     }
-    // scripts/mutter-desktop's answer to a request: its line, or for a grab the picture
+    // scripts/mutter-desktop's or scripts/kwin-desktop's answer to a request: its
+    // line, or for a grab the picture
     QByteArray desktop(const QByteArray &request)
     {
         m_desktop.write(request + '\n');
@@ -386,11 +394,11 @@ private:
         return m_desktop.read(size);
     }
     // The visible windows titled «Тарвек»: their ids on X11; under sway their
-    // places on the screen and the application's id; under mutter the
+    // places on the screen and the application's id; under mutter and KWin the
     // application's id alone.
     QStringList windows()
     {
-        if (m_mutter) {
+        if (m_driven) {
             const QList<QByteArray> held = desktop("toplevels").trimmed().split(' '); // count, id, focused
             return QStringList(held[0].toInt(), QString::fromUtf8(held.value(1)));
         }
@@ -417,7 +425,7 @@ private:
         if (!m_wayland) // the whole window for a size of -1 x -1
             return QGuiApplication::primaryScreen()->grabWindow(m_window.toULongLong(), area.x(), area.y(), area.width(), area.height()).toImage();
         const QRect r = area.translated(m_origin);
-        if (m_mutter)
+        if (m_driven)
             return QImage::fromData(desktop(u"grab %1 %2 %3 %4"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toLatin1()), "PPM");
         const QString geometry = u"%1,%2 %3x%4"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
         return QImage::fromData(tool(u"grim"_s, {u"-g"_s, geometry, u"-"_s}), "PNG");
@@ -433,7 +441,7 @@ private:
     // «Пуск», with the text typed first if any
     void start(const QString &typed)
     {
-        if (m_mutter) { // the focus is on «Пуск» at start-up and on the text box after a run
+        if (m_driven) { // the focus is on «Пуск» at start-up and on the text box after a run
             // What the box holds is erased, not selected: a selection would go to
             // the desktop's primary selection, which Qt 6.4 keeps past the end.
             if (!typed.isEmpty()) // a key a digit
@@ -487,11 +495,13 @@ private:
 
     const bool m_wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool m_wine = !qEnvironmentVariableIsEmpty("TARVEK_WINDOWS_EXECUTABLE");
-    // scripts/with-mutter's session, which names the log of mutter's requests
-    const bool m_mutter = m_wayland && !qEnvironmentVariableIsEmpty("TARVEK_COMPOSITOR_LOG");
-    const bool m_sway = m_wayland && !m_mutter;
-    QProcess m_desktop; // scripts/mutter-desktop, under mutter
-    bool m_ranOnce = false; // under mutter: «Пуск» has been pressed, and the focus left it
+    // scripts/with-mutter's or scripts/with-kwin's session, which names the log of
+    // the compositor's requests: a desktop driven through its own interfaces
+    const bool m_driven = m_wayland && !qEnvironmentVariableIsEmpty("TARVEK_COMPOSITOR_LOG");
+    const bool m_kwin = m_driven && qgetenv("XDG_CURRENT_DESKTOP") == "KDE";
+    const bool m_sway = m_wayland && !m_driven;
+    QProcess m_desktop; // scripts/mutter-desktop or scripts/kwin-desktop
+    bool m_ranOnce = false; // under mutter and KWin: «Пуск» has been pressed, and the focus left it
     QString m_noScreenReader; // why the accessibility bus cannot be read here, if it cannot
     QString m_announced; // why the screen reader's announcement failed, if it did
     QTemporaryDir m_dir;
