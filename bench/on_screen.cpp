@@ -111,7 +111,7 @@ QString describeSource(const QByteArray &source)
 {
     const QList<QByteArray> f = source.split(' ');
     if (f.value(0) == "frame-callbacks")
-        return f.size() > 1 ? u"frame callbacks (wp_presentation offered, but none of a run's requests answered)"_s
+        return f.size() > 1 ? u"frame callbacks (wp_presentation offered, but no frame of a run said presented)"_s
                             : u"frame callbacks (no wp_presentation offered)"_s;
     if (f.value(0) != "wp_presentation" || f.size() < 8)
         return u"none"_s;

@@ -36,8 +36,8 @@ struct PresentationRecorder::Wayland
     wl_surface *surface = nullptr;   // Qt's surface, wrapped so that what it makes comes to our queue
     wp_presentation *presentation = nullptr; // where the compositor offers it
     clockid_t clock = CLOCK_MONOTONIC;       // the presentation times' clock, as the compositor says
-    std::atomic<bool> feedbackAnswered = false; // whether the compositor ever answered a feedback request
-    bool feedbackGivenUp = false;                // it never did, in a whole run: frame callbacks since
+    std::atomic<bool> presentedAny = false; // whether the compositor ever said a frame was presented
+    bool feedbackGivenUp = false;           // it never did, in a whole run: frame callbacks since
     std::thread reader;
     std::atomic<bool> stop = false;
     std::mutex lock;
@@ -98,9 +98,7 @@ double onMonotonic(clockid_t clock, double ms)
 
 // "struct": the feedback request has the type's name.
 const wp_presentation_feedback_listener feedbackListener = {
-    .sync_output = [](void *data, struct wp_presentation_feedback *, wl_output *) {
-        static_cast<Request *>(data)->wayland->feedbackAnswered = true;
-    },
+    .sync_output = [](void *, struct wp_presentation_feedback *, wl_output *) {},
     .presented = [](void *data, struct wp_presentation_feedback *feedback, uint32_t secondsHigh, uint32_t secondsLow,
                     uint32_t nanoseconds, uint32_t refresh, uint32_t sequenceHigh, uint32_t sequenceLow,
                     uint32_t flags) {
@@ -114,7 +112,7 @@ const wp_presentation_feedback_listener feedbackListener = {
             if (w.lastSequence != 0 && sequence > w.lastSequence && sequence - w.lastSequence < 1000)
                 w.cycleMs.push_back((atMs - w.lastPresentedMs) / double(sequence - w.lastSequence));
             w.lastPresentedMs = atMs;
-            w.feedbackAnswered = true;
+            w.presentedAny = true;
             w.refreshMin = std::min(w.refreshMin, refresh);
             w.refreshMax = std::max(w.refreshMax, refresh);
             w.flagsAny |= flags;
@@ -127,7 +125,6 @@ const wp_presentation_feedback_listener feedbackListener = {
     },
     .discarded = [](void *data, struct wp_presentation_feedback *feedback) {
         auto *request = static_cast<Request *>(data);
-        request->wayland->feedbackAnswered = true;
         wp_presentation_feedback_destroy(feedback);
         answered(request, -1, true);
     },
@@ -245,10 +242,11 @@ std::vector<PresentationRecorder::Presentation> PresentationRecorder::collect()
         {
             const std::lock_guard guard(w.lock);
             if (std::none_of(w.frames.begin() + long(w.collected), w.frames.end(), waiting) || i == 99) {
-                // A compositor that offers the protocol and answers none of a
-                // run's requests (headless sway 1.7) is asked for frame
-                // callbacks from the next run on.
-                w.feedbackGivenUp = w.feedbackGivenUp || (w.presentation && !w.feedbackAnswered && i == 99);
+                // A compositor that offers the protocol and presents none of a
+                // run's frames (headless sway 1.7, which speaks only of those
+                // another commit replaced) is asked for frame callbacks from
+                // the next run on.
+                w.feedbackGivenUp = w.feedbackGivenUp || (w.presentation && !w.presentedAny && i == 99);
                 for (; w.collected < w.frames.size(); ++w.collected) {
                     const Wayland::Slot &slot = w.frames[w.collected];
                     if (unanswered(slot.own))
@@ -282,7 +280,7 @@ QByteArray PresentationRecorder::source() const
         return "frame-callbacks";
     const std::lock_guard guard(w.lock);
     if (w.feedbackGivenUp)
-        return "frame-callbacks unanswered-wp_presentation";
+        return "frame-callbacks unpresented-wp_presentation";
     return "wp_presentation " + QByteArray::number(w.clock) + ' ' + QByteArray::number(w.refreshMin) + ' ' +
            QByteArray::number(w.refreshMax) + ' ' + QByteArray::number(w.flagsAny) + ' ' +
            QByteArray::number(w.flagsAll) + ' ' + QByteArray::number(int(w.sequenceMoves)) + ' ' +

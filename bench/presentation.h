@@ -33,8 +33,8 @@ public:
     // REFRESH_MAX_NS FLAGS_ANY FLAGS_ALL SEQUENCE_MOVES CYCLE_MS" over the
     // answers so far, the last the median time per step of the output's
     // counter between two presentations (0 where it never stepped),
-    // "frame-callbacks" (with " unanswered-wp_presentation" where the
-    // compositor offered the protocol and answered none of a run), or "none".
+    // "frame-callbacks" (with " unpresented-wp_presentation" where the
+    // compositor offered the protocol and presented none of a run), or "none".
     QByteArray source() const;
 
     struct Wayland; // the connection's objects, where there is one
