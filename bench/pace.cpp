@@ -17,7 +17,8 @@
 // build is played on X11 only. With --each-run, each run's latest frame is
 // printed as it ends, with how long an ordinary thread of this bench, sleeping
 // 1 ms at a time, was held back past its wake-up while that frame was due and
-// not yet opened.
+// not yet opened, and how long the player's main thread was ready to run but
+// kept waiting on a run queue then and over the whole run.
 //
 //   tarvek-pace [--quick] [--each-run] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
 //               [--linux NAME TARVEK ...]
@@ -30,6 +31,7 @@
 #include <QGuiApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
@@ -189,7 +191,10 @@ private:
 // A thread of its own at ordinary priority that sleeps 1 ms at a time and
 // notes each sleep that overran by more than 2 ms, on the opens' clock: when a
 // frame comes late, whether the machine held back an ordinary thread of this
-// bench at the same moment too.
+// bench at the same moment too. On Linux it also samples, at each wake-up, how
+// long the player's main thread has waited in all on a run queue, ready to run
+// while another task had its processor (the kernel's schedstat): when a frame
+// comes late, whether the player was kept from running or was itself busy.
 class Stalls
 {
 public:
@@ -198,6 +203,15 @@ public:
     {
         m_done = true;
         m_thread.join();
+    }
+    // The player whose main thread is followed from now on.
+    void follow(qint64 pid)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_schedstat.close();
+        m_schedstat.setFileName(u"/proc/%1/task/%1/schedstat"_s.arg(pid));
+        m_waits.clear();
+        m_schedstat.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     // The longest overrun that overlaps from..to, in ms; 0 if none.
     double during(qint64 from, qint64 to)
@@ -209,6 +223,18 @@ public:
                 longest = std::max(longest, end - start);
         return double(longest) / 1e6;
     }
+    // How long the followed thread waited on a run queue between the last
+    // sample at or before from and the first at or after to, in ms; negative
+    // when unknown (a kernel without schedstat, or no samples yet).
+    double waited(qint64 from, qint64 to)
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto after = std::find_if(m_waits.cbegin(), m_waits.cend(), [to](const auto &w) { return w.first >= to; });
+        const auto before = std::find_if(m_waits.crbegin(), m_waits.crend(), [from](const auto &w) { return w.first <= from; });
+        if (after == m_waits.cend() || before == m_waits.crend())
+            return -1;
+        return double(after->second - before->second) / 1e6;
+    }
 
 private:
     void watch()
@@ -217,9 +243,16 @@ private:
             const qint64 before = m_clock.now();
             QThread::usleep(1000);
             const qint64 after = m_clock.now();
-            if (after - before > 3'000'000) {
-                const std::lock_guard lock(m_mutex);
+            const std::lock_guard lock(m_mutex);
+            if (after - before > 3'000'000)
                 m_overruns.append({before + 1'000'000, after});
+            if (m_schedstat.isOpen() && m_schedstat.seek(0)) {
+                // "time on a processor, time waiting on a run queue, slices", in ns
+                const QList<QByteArray> fields = m_schedstat.read(128).split(' ');
+                bool ok = false;
+                const qint64 waiting = fields.size() >= 2 ? fields[1].toLongLong(&ok) : 0;
+                if (ok)
+                    m_waits.append({after, waiting});
             }
         }
     }
@@ -227,6 +260,8 @@ private:
     std::atomic<bool> m_done = false;
     std::mutex m_mutex;
     QList<std::pair<qint64, qint64>> m_overruns; // ns, when each sleep should have ended and when it did
+    QFile m_schedstat;
+    QList<std::pair<qint64, qint64>> m_waits; // ns, when sampled and the thread's run-queue wait till then
     std::thread m_thread;
 };
 
@@ -246,6 +281,8 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
     QElapsedTimer up;
     up.start();
     process.start(player.command.first(), arguments);
+    if (process.waitForStarted())
+        stalls.follow(process.processId());
     const QString title = player.tarvek ? u"Тарвек"_s : u"Bare player"_s;
     QString window;
     while (window.isEmpty() && up.elapsed() < 60000) {
@@ -295,11 +332,18 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
             for (qsizetype k = 1; k < 33; ++k)
                 late.push_back(double(seen[k].second - seen[0].second) / 1e6 - double(k) * interval);
             if (eachRun) {
+                QThread::msleep(3); // the run-queue samples after the last open
                 const auto latest = std::max_element(late.end() - 32, late.end());
                 const qsizetype k = latest - (late.end() - 32) + 1;
-                const double stalled = stalls.during(seen[0].second + k * interval * 1'000'000LL, seen[k].second);
-                std::printf("    %s, %d ms: latest frame %lld, %.3f ms late; an ordinary thread of the bench held back %.3f ms then\n",
+                const qint64 due = seen[0].second + k * interval * 1'000'000LL;
+                const double stalled = stalls.during(due, seen[k].second);
+                const double waited = stalls.waited(due, seen[k].second);
+                std::printf("    %s, %d ms: latest frame %lld, %.3f ms late; an ordinary thread of the bench held back %.3f ms then",
                             player.tarvek ? "tarvek" : "bare Qt", interval, qlonglong(k + 1), *latest, stalled);
+                if (waited >= 0)
+                    std::printf("; the player ready to run but kept waiting %.3f ms then, %.3f ms over the run (±1 ms)", waited,
+                                stalls.waited(seen[0].second, seen[32].second));
+                std::printf("\n");
             }
             QThread::msleep(300);
         }
