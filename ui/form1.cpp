@@ -95,7 +95,7 @@ Form1::Form1(RuntimeServices &runtime, QWidget *parent) : QWidget(parent), m_run
     // A close that waited for its stage is taken up once the stage has ended.
     const auto takeUpClose = [this] {
         if (std::exchange(m_closeWaits, false))
-            QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+            closeFromEventLoop();
     };
     connect(m_chain, &StageChain::stageFinished, this, takeUpClose);
     connect(m_chain, &StageChain::failed, this, takeUpClose);
@@ -151,20 +151,36 @@ void Form1::buildControls()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    // The desktop's close can come in the middle of a frame: Qt's Wayland
-    // plug-in reads the compositor's events while the frame's paint waits for a
-    // free buffer, and a window closed there is taken from under that paint,
-    // which then crashes. Such a close is taken up once the stage has ended
-    // (a failed stage's once its report is answered).
-    if (m_chain->inStage()) {
+    // A close is never taken where it comes, but from the event loop: Qt's
+    // Wayland plug-in reads the compositor's close while a paint of the window
+    // (a frame's, the button's, the text box's) waits for a free buffer, and a
+    // window closed there is taken from under that paint, which then crashes.
+    // Inside a stage it waits for the stage's end (a failed stage's, for its
+    // report to be answered).
+    if (!m_closingFromEventLoop || m_chain->inStage()) {
         event->ignore();
-        m_closeWaits = true;
+        if (m_chain->inStage())
+            m_closeWaits = true;
+        else
+            closeFromEventLoop();
         return;
     }
     // No frame is read or shown once the window is closed.
     for (RuntimeTimer *timer : m_timers)
         timer->setEnabled(false);
     event->accept();
+}
+
+void Form1::closeFromEventLoop()
+{
+    if (std::exchange(m_closeQueued, true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        m_closeQueued = false;
+        m_closingFromEventLoop = true;
+        close();
+        m_closingFromEventLoop = false;
+    }, Qt::QueuedConnection);
 }
 
 void Form1::startCommand()

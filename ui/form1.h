@@ -8,8 +8,6 @@
 
 #include <memory>
 
-class QTranslator;
-
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +37,7 @@ protected:
 private:
     void buildControls();
     void startCommand();
+    void closeFromEventLoop();
 
     RuntimeServices &m_runtime;
     ImageBox *m_image1 = nullptr;
@@ -50,12 +49,17 @@ private:
     std::unique_ptr<FrameDisplay> m_display;
     StageChain *m_chain = nullptr;
     bool m_closeWaits = false; // a close came inside a stage and waits for its end
+    bool m_closeQueued = false; // a close is on its way from the event loop
+    bool m_closingFromEventLoop = false;
 };
 
-// The font of every control, Liberation Sans 2 (uiFontFile()), so that the
-// fixed layout looks the same whatever other fonts the machine has. Without it,
-// the system's default, which standard error is told of once.
+// The font of every control, Liberation Sans 2, loaded from the first of
+// uiFontFiles() that loads, so that the fixed layout looks the same whatever
+// other fonts the machine has. Without it, the system's default, which
+// standard error is told of once, with the files tried.
 QFont uiFont();
+// The file that font was loaded from; empty when none loaded.
+QString uiFontFile();
 
 // Where Qt's own texts are: Qt's translations folder on the system; on Windows,
 // where no such folder is, the program's own folder.
