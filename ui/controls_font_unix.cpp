@@ -2,9 +2,9 @@
 
 #ifdef TARVEK_EMBEDDED_UI_FONT
 
-QString uiFontFile()
+QStringList uiFontFiles()
 {
-    return QStringLiteral(":/tarvek/ui-font.ttf");
+    return {QStringLiteral(":/tarvek/ui-font.ttf")};
 }
 
 #else
@@ -13,9 +13,12 @@ QString uiFontFile()
 
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
-QString uiFontFile()
+QStringList uiFontFiles()
 {
     // Release 2.0 as fontconfig gives a font's revision: 16.16 fixed point.
     constexpr int Lowest = 0x20000;
@@ -28,19 +31,21 @@ QString uiFontFile()
         return {};
     const std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)> fonts(
         FcFontList(nullptr, pattern.get(), wanted.get()), &FcFontSetDestroy);
-    QString newest;
-    int newestVersion = 0;
+    std::vector<std::pair<int, QString>> found;
     for (int i = 0; fonts && i < fonts->nfont; ++i) {
         FcChar8 *file = nullptr;
         int version = 0;
         if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) == FcResultMatch
             && FcPatternGetInteger(fonts->fonts[i], FC_FONTVERSION, 0, &version) == FcResultMatch
-            && version >= Lowest && version > newestVersion) {
-            newest = QFile::decodeName(reinterpret_cast<const char *>(file));
-            newestVersion = version;
-        }
+            && version >= Lowest)
+            found.emplace_back(version, QFile::decodeName(reinterpret_cast<const char *>(file)));
     }
-    return newest;
+    // fontconfig's cache can still list a copy damaged since: the caller tries the next.
+    std::ranges::stable_sort(found, std::ranges::greater{}, &std::pair<int, QString>::first);
+    QStringList files;
+    for (const auto &candidate : found)
+        files << candidate.second;
+    return files;
 }
 
 #endif

@@ -1,6 +1,6 @@
 #include "controls_font.h"
 
-QString uiFontFile()
+QStringList uiFontFiles()
 {
-    return QStringLiteral(":/tarvek/ui-font.ttf");
+    return {QStringLiteral(":/tarvek/ui-font.ttf")};
 }

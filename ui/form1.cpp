@@ -44,23 +44,45 @@ QIcon programIcon()
 }
 } // namespace
 
+namespace {
+struct LoadedUiFont
+{
+    QString file;
+    QString family;
+};
+
+// Registered once per process, from the first candidate that loads; the family
+// name comes from the font file itself.
+const LoadedUiFont &loadedUiFont()
+{
+    static const LoadedUiFont loaded = [] {
+        const QStringList files = uiFontFiles();
+        for (const QString &file : files) {
+            const QStringList families = QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(file));
+            if (!families.isEmpty())
+                return LoadedUiFont{file, families.first()};
+        }
+        // The window still opens, but not without saying why it may look wrong.
+        const QString tried = files.isEmpty() ? QStringLiteral("в системе нет его файлов")
+                                              : QStringLiteral("не читается ни один из файлов «%1»").arg(files.join(u"», «"));
+        std::fputs(qPrintable(QStringLiteral("tarvek: шрифт Liberation Sans 2 не найден (%1), окно показано другим "
+                                             "шрифтом, и надписи могут не уместиться. Установите пакет fonts-liberation "
+                                             "(в Debian 12 — fonts-liberation2).\n").arg(tried)),
+                   stderr);
+        return LoadedUiFont{};
+    }();
+    return loaded;
+}
+} // namespace
+
+QString uiFontFile()
+{
+    return loadedUiFont().file;
+}
+
 QFont uiFont()
 {
-    // Registered once per process; the family name comes from the font file itself.
-    static const QString family = [] {
-        const QString file = uiFontFile();
-        const int id = file.isEmpty() ? -1 : QFontDatabase::addApplicationFont(file);
-        const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        if (families.isEmpty()) {
-            // The window still opens, but not without saying why it may look wrong.
-            std::fputs("tarvek: шрифт Liberation Sans 2 не найден, окно показано другим шрифтом, и надписи могут "
-                       "не уместиться. Установите пакет fonts-liberation (в Debian 12 — fonts-liberation2).\n",
-                       stderr);
-            return QString();
-        }
-        return families.first();
-    }();
-    QFont font(family);
+    QFont font(loadedUiFont().family);
     font.setPixelSize(11);
     return font;
 }
