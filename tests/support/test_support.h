@@ -14,6 +14,14 @@
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 
+// A limit for a wait that ends on an event, in ms: generous, and scaled by
+// TARVEK_TEST_TIME_SCALE on a slow or emulated machine. Never a speed asserted.
+inline int testTime(int ms)
+{
+    const int scale = qEnvironmentVariableIntValue("TARVEK_TEST_TIME_SCALE");
+    return ms * std::max(scale, 1);
+}
+
 // The frame files in the order they play: the tests' own list, never the program's.
 inline const QStringList FrameNames = {
     u"1.bmp"_s,  u"2.bmp"_s,  u"3.bmp"_s,  u"4.bmp"_s,  u"5.bmp"_s,  u"6.bmp"_s,  u"7.bmp"_s,
