@@ -20,7 +20,7 @@ for file in bin/tarvek libexec/tarvek/tarvek-open share/applications/$id.desktop
     share/kio/servicemenus/$id-open.desktop share/nemo/actions/$id-open.nemo_action \
     share/file-manager/actions/$id-open.desktop share/Thunar/sendto/$id-open.desktop \
     share/icons/hicolor/{16x16,32x32}/apps/tarvek.xpm share/icons/hicolor/scalable/apps/tarvek.svg \
-    share/man/man1/tarvek.1.gz share/man/ru/man1/tarvek.1.gz share/doc/tarvek{,-demo}/{copyright,changelog.Debian.gz} \
+    share/man/man1/tarvek.1.gz share/man/ru/man1/tarvek.1.gz share/doc/tarvek{,-demo}/{copyright,changelog.Debian.gz} share/doc/tarvek/NEWS.gz \
     share/tarvek/demo/-1.bmp share/tarvek/demo/{1..32}.bmp; do
     [ -f "$out/root/usr/$file" ] || { echo "missing from the packages: /usr/$file"; fail=1; }
 done
