@@ -1,5 +1,6 @@
 #include "timer_source.h"
 
+#include <QCoreApplication>
 #include <QWinEventNotifier>
 
 #include <cstdint>
@@ -92,13 +93,27 @@ private:
             wake();
             m_waking = false;
             // A deadline the handler set that has passed already (a program
-            // behind its time) follows at once while no input or paint waits:
-            // a turn of the event loop costs a good part of a millisecond
-            // under Wine, and frames that must catch up would gain little on
-            // each. Input that came meanwhile has its turn first, as always.
+            // behind its time) follows at once while no input, paint or timer
+            // of the system's waits: a turn of the event loop costs a good
+            // part of a millisecond under Wine, and frames that must catch up
+            // would gain little on each. Input that came meanwhile has its
+            // turn first, as always.
             if (!std::exchange(m_dueNow, false) || !m_armed)
                 return;
-            if (HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT | QS_SENDMESSAGE)) != 0) {
+            if (HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER | QS_SENDMESSAGE)) != 0) {
+                arm();
+                return;
+            }
+            // Qt's own posted events (a repaint asked for, a queued close, a
+            // deferred deletion) have their turn before the next frame too, as
+            // in a turn of the event loop. They may cancel or move the deadline.
+            m_waking = true;
+            QCoreApplication::sendPostedEvents();
+            m_waking = false;
+            m_dueNow = false;
+            if (!m_armed)
+                return;
+            if (m_deadline - now() > SpinStretch) {
                 arm();
                 return;
             }
