@@ -61,6 +61,10 @@ TARVEK_PACKAGING_PACKAGES=(dpkg-dev debhelper xz-utils)
 TARVEK_PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db reprotest faketime
     libglib2.0-bin xdg-utils shared-mime-info reuse)
 
+# CI's own steps: ImageMagick compares the window's screenshots from two
+# machines pixel by pixel.
+TARVEK_CI_PACKAGES=(imagemagick)
+
 # The Debian build in a clean chroot (scripts/debian): the chroots, the
 # builder, the check of its log's flags, the tests of the installed packages,
 # and the emulator the arm64 program is played under, with the tool that
