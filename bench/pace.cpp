@@ -22,8 +22,8 @@
 //
 //   tarvek-pace [--quick] [--each-run] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
 //               [--linux NAME TARVEK ...]
-// inside an X server with a window manager, tests/desktops/with-xvfb --wm, or inside
-// tests/desktops/with-sway. Each --linux adds another Linux build of the program,
+// inside an X server with a window manager, tests/desktops/with-xvfb.sh --wm, or inside
+// tests/desktops/with-sway.sh. Each --linux adds another Linux build of the program,
 // such as the one in the Debian package, played in turns with the bare player
 // as this build's is.
 #include "frame_opens.h"
@@ -379,7 +379,7 @@ int main(int argc, char *argv[])
     const qsizetype windowsAt = args.indexOf(u"--windows"_s);
     Desktop desktop;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && !desktop.wayland) {
-        std::fprintf(stderr, "tarvek-pace: no display: run it under tests/desktops/with-xvfb --wm or tests/desktops/with-sway\n");
+        std::fprintf(stderr, "tarvek-pace: no display: run it under tests/desktops/with-xvfb.sh --wm or tests/desktops/with-sway.sh\n");
         return 2;
     }
     QTemporaryDir frames;

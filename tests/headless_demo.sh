@@ -3,7 +3,7 @@
 # only its own two lines and leave two screenshots of the whole window.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=$(TARVEK_BUILD_DIR=$1 "$root/tests/desktops/with-xvfb" "$root/scripts/run" --headless-demo 2>&1)
+out=$(TARVEK_BUILD_DIR=$1 "$root/tests/desktops/with-xvfb.sh" "$root/scripts/run" --headless-demo 2>&1)
 status=$?
 echo "$out"
 [ "$status" -eq 0 ] || { echo "FAIL: exit status $status"; exit 1; }

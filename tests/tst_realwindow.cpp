@@ -17,13 +17,13 @@
 #include <unistd.h>
 
 // The built program on a real display, used as a person would and read back
-// from its pixels. Under tests/desktops/with-xvfb (X11, a window manager running) it
-// is typed into and clicked with xdotool; under tests/desktops/with-sway (Wayland)
+// from its pixels. Under tests/desktops/with-xvfb.sh (X11, a window manager running) it
+// is typed into and clicked with xdotool; under tests/desktops/with-sway.sh (Wayland)
 // driven by keys alone with wtype and seen through grim; under
-// tests/desktops/with-mutter (GNOME's compositor, headless) driven by keys alone and
-// seen through mutter's remote desktop and screen cast (tests/desktops/mutter-desktop),
-// and under tests/desktops/with-kwin (KDE's) through KWin's fake input and screenshot
-// interface (tests/desktops/kwin-desktop), with the windows each holds read from the
+// tests/desktops/with-mutter.sh (GNOME's compositor, headless) driven by keys alone and
+// seen through mutter's remote desktop and screen cast (tests/desktops/mutter_desktop.py),
+// and under tests/desktops/with-kwin.sh (KDE's) through KWin's fake input and screenshot
+// interface (tests/desktops/kwin_desktop.py), with the windows each holds read from the
 // requests it received. On X11 a screen
 // reader's view is read too, over the session's accessibility bus. Given
 // TARVEK_WINDOWS_EXECUTABLE, the Windows build's tarvek.exe is driven the same
@@ -54,7 +54,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_wayland || qEnvironmentVariableIsSet("DISPLAY"),
-                 "no display: run under tests/desktops/with-xvfb, tests/desktops/with-sway, tests/desktops/with-mutter or tests/desktops/with-kwin");
+                 "no display: run under tests/desktops/with-xvfb.sh, tests/desktops/with-sway.sh, tests/desktops/with-mutter.sh or tests/desktops/with-kwin.sh");
         if (m_kwin && QStringLiteral(TARVEK_KWIN_FAKE_INPUT).isEmpty())
             QSKIP("kwin-fake-input is not built: plasma-wayland-protocols was not installed");
         if (m_kwin)
@@ -357,7 +357,7 @@ private:
     void announceScreenReader()
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-            m_noScreenReader = u"no session bus: run under tests/desktops/with-xvfb --bus"_s;
+            m_noScreenReader = u"no session bus: run under tests/desktops/with-xvfb.sh --bus"_s;
         else if (!QFile::exists(u"/usr/share/dbus-1/services/org.a11y.Bus.service"_s)
                  || QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, u"import pyatspi"_s}) != 0)
             m_noScreenReader = u"no accessibility bus (at-spi2-core) or no python3-pyatspi"_s;
@@ -377,7 +377,7 @@ private:
         process.waitForFinished(10000);
         return process.readAllStandardOutput();
     }
-    // tests/desktops/mutter-desktop's or tests/desktops/kwin-desktop's answer to a request: its
+    // tests/desktops/mutter_desktop.py's or tests/desktops/kwin_desktop.py's answer to a request: its
     // line, or for a grab the picture
     QByteArray desktop(const QByteArray &request)
     {
@@ -498,12 +498,12 @@ private:
 
     const bool m_wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool m_wine = !qEnvironmentVariableIsEmpty("TARVEK_WINDOWS_EXECUTABLE");
-    // tests/desktops/with-mutter's or tests/desktops/with-kwin's session, which names the log of
+    // tests/desktops/with-mutter.sh's or tests/desktops/with-kwin.sh's session, which names the log of
     // the compositor's requests: a desktop driven through its own interfaces
     const bool m_driven = m_wayland && !qEnvironmentVariableIsEmpty("TARVEK_COMPOSITOR_LOG");
     const bool m_kwin = m_driven && qgetenv("XDG_CURRENT_DESKTOP") == "KDE";
     const bool m_sway = m_wayland && !m_driven;
-    QProcess m_desktop; // tests/desktops/mutter-desktop or tests/desktops/kwin-desktop
+    QProcess m_desktop; // tests/desktops/mutter_desktop.py or tests/desktops/kwin_desktop.py
     bool m_ranOnce = false; // under mutter and KWin: «Пуск» has been pressed, and the focus left it
     QString m_noScreenReader; // why the accessibility bus cannot be read here, if it cannot
     QString m_announced; // why the screen reader's announcement failed, if it did

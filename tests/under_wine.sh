@@ -17,12 +17,12 @@ wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 if [ "$qtest" -eq 1 ]; then
     # Wine sees the Unix root as drive Z:.
-    "$(dirname "$0")/desktops/with-xvfb" --wm wine "$@" -o "Z:${log//\//\\},txt" 2>&1 \
+    "$(dirname "$0")/desktops/with-xvfb.sh" --wm wine "$@" -o "Z:${log//\//\\},txt" 2>&1 \
         | grep -v '^X connection to .* broken'
     status=${PIPESTATUS[0]}
     cat "$log"
 else
-    "$(dirname "$0")/desktops/with-xvfb" --wm "$@"
+    "$(dirname "$0")/desktops/with-xvfb.sh" --wm "$@"
     status=$?
 fi
 exit "$status"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows zip and installer under Wine, as a user meets them, in a Wine
 # prefix of the test's own, made new and removed at the end; run inside an X
-# server with a window manager (tests/desktops/with-xvfb --wm):
+# server with a window manager (tests/desktops/with-xvfb.sh --wm):
 #   windows_packages.sh ZIP MSI
 # - the zip unpacked and tarvek.exe started where it lies, as Explorer starts it,
 #   plays the demo beside it;

@@ -1,4 +1,4 @@
-"""What tests/desktops/mutter-desktop and tests/desktops/kwin-desktop share: reading the
+"""What tests/desktops/mutter_desktop.py and tests/desktops/kwin_desktop.py share: reading the
 screen's pixels, finding Tarvek's window on it, reading the windows a
 compositor holds from the Wayland requests it logged, and answering the
 requests of the real-window test on standard input, a request a line:

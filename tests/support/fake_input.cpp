@@ -3,7 +3,7 @@
 // input tools use: KWin takes its keys as a keyboard device of its seat's, and
 // windows get them as they get a user's. KWin offers the protocol to programs
 // that its desktop entries allow, or to any where it runs with
-// KWIN_WAYLAND_NO_PERMISSION_CHECKS=1, as tests/desktops/with-kwin runs it. Reads lines
+// KWIN_WAYLAND_NO_PERMISSION_CHECKS=1, as tests/desktops/with-kwin.sh runs it. Reads lines
 // on standard input until it ends:
 //   press CODE     the key of that Linux input code pressed
 //   release CODE   and released

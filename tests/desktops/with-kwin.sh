@@ -8,7 +8,7 @@
 # named by TARVEK_COMPOSITOR_LOG. It lets any program of the session use its
 # fake input protocol and its ScreenShot2 interface (its switches
 # KWIN_WAYLAND_NO_PERMISSION_CHECKS and KWIN_SCREENSHOT_NO_PERMISSION_CHECKS, made
-# for such tests), through which tests/desktops/kwin-desktop types and reads the
+# for such tests), through which tests/desktops/kwin_desktop.py types and reads the
 # screen. Exits 77 (a skip, to CTest) when KWin or Qt's Wayland plug-in is not
 # installed.
 #

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """GNOME's compositor, mutter, used and seen as a remote desktop client does.
 
-Run in the session of tests/desktops/with-mutter. It opens a remote desktop session
+Run in the session of tests/desktops/with-mutter.sh. It opens a remote desktop session
 on mutter's org.gnome.Mutter.RemoteDesktop interface, with a screen cast of the
 whole monitor linked to it (org.gnome.Mutter.ScreenCast), whose frames come
 through PipeWire; keys are pressed through the remote desktop session, as

@@ -3,7 +3,7 @@
 # the command's exit status is this script's. GNOME's compositor, mutter, runs
 # headless on a virtual monitor of 1024 x 768, on a session bus of its own,
 # beside PipeWire and its session manager, through which mutter's screen casts
-# reach their readers (tests/desktops/mutter-desktop). The session has a home and a
+# reach their readers (tests/desktops/mutter_desktop.py). The session has a home and a
 # runtime folder of its own, removed at the end with the rest. Programs started
 # in it see a GNOME Wayland session, as on a user's desktop. mutter writes the
 # Wayland requests it receives to the file named by TARVEK_COMPOSITOR_LOG.

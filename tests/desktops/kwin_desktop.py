@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """KDE's compositor, KWin, used and seen through its own interfaces.
 
-Run in the session of tests/desktops/with-kwin, with the path of kwin-fake-input (a
+Run in the session of tests/desktops/with-kwin.sh, with the path of kwin-fake-input (a
 program of the test build) as its argument. Keys are pressed through KWin's
 fake input protocol, by kwin-fake-input, as KWin takes a keyboard's. The screen
 is read through KWin's org.kde.KWin.ScreenShot2 interface (CaptureArea), which

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # A screenshot of Tarvek's window as GNOME or KDE shows it: the program of a
 # build, started in the build's demo folder in a private headless session of
-# the desktop's compositor (tests/desktops/with-mutter, tests/desktops/with-kwin), taken
-# through the compositor's own screen reading (tests/desktops/mutter-desktop,
-# tests/desktops/kwin-desktop) once the window is on screen, with its title bar and a
+# the desktop's compositor (tests/desktops/with-mutter.sh, tests/desktops/with-kwin.sh), taken
+# through the compositor's own screen reading (tests/desktops/mutter_desktop.py,
+# tests/desktops/kwin_desktop.py) once the window is on screen, with its title bar and a
 # margin of the desktop around it. KDE's needs the test build's kwin-fake-input.
-#   tests/desktops/desktop-shot gnome|kde BUILD OUT.png     e.g. tests/desktops/desktop-shot gnome build/dev docs/gnome-window-debian12.png
+#   tests/desktops/desktop-shot.sh gnome|kde BUILD OUT.png     e.g. tests/desktops/desktop-shot.sh gnome build/dev docs/gnome-window-debian12.png
 set -euo pipefail
-[ $# -eq 3 ] && [[ $1 == gnome || $1 == kde ]] || { echo "usage: tests/desktops/desktop-shot gnome|kde BUILD OUT.png" >&2; exit 2; }
+[ $# -eq 3 ] && [[ $1 == gnome || $1 == kde ]] || { echo "usage: tests/desktops/desktop-shot.sh gnome|kde BUILD OUT.png" >&2; exit 2; }
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$2" && pwd) out=$(realpath "$3")
 if [ "$1" = gnome ]; then
-    session=$here/tests/desktops/with-mutter reader=("$here/tests/desktops/mutter-desktop")
+    session=$here/tests/desktops/with-mutter.sh reader=("$here/tests/desktops/mutter_desktop.py")
 else
-    session=$here/tests/desktops/with-kwin reader=("$here/tests/desktops/kwin-desktop" "$build/tests/kwin-fake-input")
+    session=$here/tests/desktops/with-kwin.sh reader=("$here/tests/desktops/kwin_desktop.py" "$build/tests/kwin-fake-input")
 fi
 exec "$session" bash -c '
     set -euo pipefail
