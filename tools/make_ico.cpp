@@ -1,6 +1,8 @@
 // Assembles the program's .ico from its icon pictures: each picture becomes one
 // image of 2 colours (1 bit per pixel) or 16 colours (4 bits per pixel),
 // whichever its palette needs. Usage: make_ico OUT.ico PICTURE...
+// Not icoutils' icotool: it reads PNG alone, and the pictures are the XPMs the
+// program compiles in, which Qt reads here.
 #include <QDataStream>
 #include <QFile>
 #include <QCoreApplication>
