@@ -6,8 +6,8 @@
 # desktop's services, the accessibility bus among them, start as they are asked
 # for. The session gets a home and a runtime folder of its own (mode 0700), both
 # removed at the end: it starts from nothing and leaves nothing in the caller's home.
-# Not xvfb-run: it takes a display number by lock files, which a parallel run
-# can take first, and starts no window manager that is ready for requests.
+# Not xvfb-run: the window manager's readiness and the private home would still
+# be ours around it, and -displayfd gives a free display without its lock files.
 set -uo pipefail
 wm=0 bus=()
 while [ $# -gt 0 ]; do
