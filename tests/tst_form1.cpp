@@ -188,6 +188,9 @@ private slots:
         config.close();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"FONTCONFIG_FILE"_s, config.fileName());
+        // As a desktop runs the program: with it, as in a package build,
+        // fontconfig dates its cache by that time and scans the folder anew.
+        environment.remove(u"SOURCE_DATE_EPOCH"_s);
         // Listed whole, then cut short in place: the folder's time, by which
         // fontconfig's cache is judged, stays.
         QProcess cache;
