@@ -150,11 +150,26 @@ private slots:
             start(typed);
             QElapsedTimer run;
             run.start();
-            const QList<int> seen = watchUntil(33);
+            QList<qint64> gaps;
+            const QList<int> seen = watchUntil(33, &gaps);
             const qint64 elapsed = run.elapsed();
             QVERIFY2(!seen.isEmpty() && seen.last() == 33, "the closing frame never came");
             QVERIFY2(std::is_sorted(seen.begin(), seen.end()), "frames out of order");
-            QVERIFY2(seen.size() >= 30, qPrintable(u"only %1 of 33 frames seen"_s.arg(seen.size())));
+            // A frame stays a whole interval, so looks at the screen half an
+            // interval apart see nearly every one; what the screen's own path
+            // drops now and then (a screen cast's frame, a late composite) is
+            // three at most. Looks further apart, on a busy machine, may miss
+            // more, which are not counted.
+            QStringList missed;
+            qsizetype missedFrames = 0;
+            for (qsizetype i = 1; i < seen.size(); ++i) {
+                const qsizetype between = seen[i] - seen[i - 1] - 1;
+                if (between > 0 && gaps[i] <= between * interval / 2) {
+                    missedFrames += between;
+                    missed << u"%1–%2 (looks %3 ms apart)"_s.arg(seen[i - 1] + 1).arg(seen[i] - 1).arg(gaps[i]);
+                }
+            }
+            QVERIFY2(missedFrames <= 3, qPrintable(u"frames never seen: "_s + missed.join(u", "_s)));
             QVERIFY(elapsed >= 30 * interval); // the typed time was taken (an empty box plays in 33 ms)
             QTest::qWait(300);
             QCOMPARE(frameOnScreen(), 33); // the closing frame stays
@@ -478,17 +493,25 @@ private:
         m_clickedAt = m_opens.now();
         click(159, 228);
     }
-    // Waits until the run's frames reach frame `until`; returns those seen on the way.
-    QList<int> watchUntil(int until)
+    // Waits until the run's frames reach frame `until`; returns those seen on
+    // the way and, in gaps, for each, the ms since the screen was read before
+    // it was seen.
+    QList<int> watchUntil(int until, QList<qint64> *gaps = nullptr)
     {
         const int before = frameOnScreen(); // still there until the run's first frame
         QList<int> seen;
         QElapsedTimer watchdog;
         watchdog.start();
-        while (watchdog.elapsed() < 15000) {
+        qint64 lastLook = 0;
+        while (watchdog.elapsed() < testTime(15000)) {
             const int frame = frameOnScreen();
-            if (frame > 0 && (seen.isEmpty() ? frame != before : seen.last() != frame))
+            const qint64 now = watchdog.elapsed();
+            if (frame > 0 && (seen.isEmpty() ? frame != before : seen.last() != frame)) {
                 seen << frame;
+                if (gaps)
+                    *gaps << now - lastLook;
+            }
+            lastLook = now;
             if (!seen.isEmpty() && frame == until)
                 break;
             QTest::qWait(2);
