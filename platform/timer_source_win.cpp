@@ -93,14 +93,13 @@ private:
             wake();
             m_waking = false;
             // A deadline the handler set that has passed already (a program
-            // behind its time) follows at once while no input, paint or timer
-            // of the system's waits: a turn of the event loop costs a good
-            // part of a millisecond under Wine, and frames that must catch up
-            // would gain little on each. Input that came meanwhile has its
-            // turn first, as always.
+            // behind its time) follows at once while no input or paint waits:
+            // a turn of the event loop costs a good part of a millisecond
+            // under Wine, and frames that must catch up would gain little on
+            // each. Input that came meanwhile has its turn first, as always.
             if (!std::exchange(m_dueNow, false) || !m_armed)
                 return;
-            if (HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER | QS_SENDMESSAGE)) != 0) {
+            if (HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT | QS_SENDMESSAGE)) != 0) {
                 arm();
                 return;
             }
