@@ -158,15 +158,25 @@ private slots:
             // A frame stays a whole interval, so looks at the screen half an
             // interval apart see nearly every one; what the screen's own path
             // drops now and then (a screen cast's frame, a late composite) is
-            // three at most. Looks further apart, on a busy machine, may miss
-            // more, which are not counted.
+            // three at most. Not counted: frames missed by looks further apart,
+            // on a busy machine, and frames the player itself held for less than
+            // half an interval (by when the next file was opened), as it does
+            // when it catches up with its times after the machine held it back.
+            const QList<std::pair<QString, qint64>> opens = m_opens.opens();
+            const auto heldMs = [&](int frame) { // -1 where the opens do not tell
+                return frame < opens.size() ? (opens[frame].second - opens[frame - 1].second) / 1'000'000 : -1;
+            };
             QStringList missed;
             qsizetype missedFrames = 0;
             for (qsizetype i = 1; i < seen.size(); ++i) {
-                const qsizetype between = seen[i] - seen[i - 1] - 1;
-                if (between > 0 && gaps[i] <= between * interval / 2) {
-                    missedFrames += between;
-                    missed << u"%1–%2 (looks %3 ms apart)"_s.arg(seen[i - 1] + 1).arg(seen[i] - 1).arg(gaps[i]);
+                if (seen[i] - seen[i - 1] <= 1 || gaps[i] > (seen[i] - seen[i - 1] - 1) * interval / 2)
+                    continue;
+                for (int frame = seen[i - 1] + 1; frame < seen[i]; ++frame) {
+                    const qint64 held = heldMs(frame);
+                    if (held >= 0 && held < interval / 2)
+                        continue;
+                    ++missedFrames;
+                    missed << u"%1 (held %2 ms, looks %3 ms apart)"_s.arg(frame).arg(held).arg(gaps[i]);
                 }
             }
             QVERIFY2(missedFrames <= 3, qPrintable(u"frames never seen: "_s + missed.join(u", "_s)));
@@ -175,7 +185,6 @@ private slots:
             QCOMPARE(frameOnScreen(), 33); // the closing frame stays
             // Each file opened once, in order, and never before its turn: frame n
             // no sooner than n times the typed time after the click was sent.
-            const QList<std::pair<QString, qint64>> opens = m_opens.opens();
             QStringList names;
             for (const auto &open : opens)
                 names << open.first;
