@@ -2,8 +2,7 @@
 // Wayland compositor, each in a compositor of its own, in turns; every frame's
 // presentation time is asked for; what the compositor's own refresh, and a
 // 60 Hz and a 59.94 Hz display, make of those times is computed exactly over
-// the display's phase (exactJudder), and, for one more release, sampled at 32
-// fixed phases.
+// the display's phase (exactJudder).
 #include "bench.h"
 #include "children.h"
 #include "presentation.h"
@@ -17,27 +16,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr double RefreshMs = 1000.0 / 60;
-constexpr int Phases = 32;
-
-// Per cent of frames that a 60 Hz display would show for other than t / refresh
-// refreshes, over all runs and phases.
-double judderPercent(const ChainRuns &runs, int interval)
-{
-    const int expected = int(std::lround(interval / RefreshMs));
-    long off = 0, all = 0;
-    for (size_t run = 0; run + 33 <= runs.presentedUs.size(); run += 33) {
-        std::vector<double> presentedMs; // after the press
-        for (size_t frame = 0; frame < 33; ++frame) {
-            const double late = runs.presentedUs[run + frame];
-            presentedMs.push_back(late < 0 ? -1 : double(frame + 1) * interval + late / 1e3);
-        }
-        for (int phase = 0; phase < Phases; ++phase)
-            for (int shown : refreshesShown(presentedMs, RefreshMs, phase * RefreshMs / Phases))
-                off += shown != expected, ++all;
-    }
-    return all ? 100.0 * double(off) / double(all) : 0;
-}
 
 // The exact judder of each run, in per cent, its mean over the runs and the
 // half-width of its 95 % confidence interval (Student's t over the runs).
@@ -216,12 +194,6 @@ void measurePresentation(Report &report, const QString &frames, bool quick, cons
         const Stats painted = statsOf(ours.paintedUs), refPainted = statsOf(bare.paintedUs);
         report.pair(u"paint end jitter: p99 minus median of paint end - due"_s, painted.p99 - painted.median,
                     refPainted.p99 - refPainted.median, "us", u"paint_jitter_us_"_s + t);
-        // The figure of earlier releases, sampled at fixed phases, where t is a
-        // whole number of refreshes, beside the exact one, for one more release.
-        if (std::abs(interval / RefreshMs - std::round(interval / RefreshMs)) < 1e-9)
-            report.pair(u"frames a 60 Hz display shows for other than %1 refreshes, %2 phases (%)"_s
-                            .arg(std::lround(interval / RefreshMs)).arg(Phases),
-                        judderPercent(ours, interval), judderPercent(bare, interval), "%", u"judder_pct_"_s + t);
         // On the compositor's own refresh, where its output's counter shows it
         // has one (a step per refresh said, within 1 %): the presentation times
         // then lie on that grid. A counter that steps once per frame composed

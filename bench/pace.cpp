@@ -11,19 +11,12 @@
 // the input comes while the frames play. On X11 the window is clicked through
 // xdotool and read from the X server, by this program or, with
 // --shot-program, by starting that program with the window's id and a file
-// to write, as a screenshot tool is started. On Wayland (headless sway) it is
-// clicked with a pointer of the compositor's own (wayland-pointer), typed into
-// with wtype and read by grim, the compositor's screenshot tool; the Windows
-// build is played on X11 only. With --each-run, each run's latest frame is
-// printed as it ends, with how long an ordinary thread of this bench, sleeping
-// 1 ms at a time, was held back past its wake-up while that frame was due and
-// not yet opened, and how long the player's main thread was ready to run but
-// kept waiting on a run queue then and over the whole run.
+// to write, as a screenshot tool is started.
 //
-//   tarvek-pace [--quick] [--each-run] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
+//   tarvek-pace [--quick] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
 //               [--linux NAME TARVEK ...]
-// inside an X server with a window manager, tests/desktops/with-xvfb.sh --wm, or inside
-// tests/desktops/with-sway.sh. Each --linux adds another Linux build of the program,
+// inside an X server with a window manager, tests/desktops/with-xvfb.sh --wm.
+// Each --linux adds another Linux build of the program,
 // such as the one in the Debian package, played in turns with the bare player
 // as this build's is.
 #include "frame_opens.h"
@@ -34,9 +27,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -44,10 +34,7 @@
 #include <QThread>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -83,196 +70,44 @@ struct Input
     QString shotProgram; // reads the window; empty: this program does
 };
 
-// The display the players' windows are on, and a user's ways into them.
-class Desktop
+// The X server the players' windows are on, and a user's ways into them.
+struct Desktop
 {
-public:
-    const bool wayland = qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-
-    ~Desktop()
-    {
-        m_pointer.closeWriteChannel(); // its end
-        m_pointer.waitForFinished(5000);
-    }
-
-    // The visible window of that title, or an empty string; on Wayland its
-    // place on the screen is kept for the clicks and reads.
+    // The visible window of that title, or an empty string.
     QString find(const QString &title)
     {
-        if (!wayland)
-            return QString::fromUtf8(tool({u"xdotool"_s, u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$'}))
-                .section(u'\n', 0, 0);
-        QList<QJsonObject> nodes = {QJsonDocument::fromJson(tool({u"swaymsg"_s, u"-t"_s, u"get_tree"_s})).object()};
-        while (!nodes.isEmpty()) {
-            const QJsonObject node = nodes.takeFirst();
-            if (node[u"name"_s] == title && node[u"visible"_s].toBool()) {
-                const QJsonObject r = node[u"rect"_s].toObject();
-                m_origin = {r[u"x"_s].toInt(), r[u"y"_s].toInt()};
-                return QString::number(node[u"id"_s].toInteger());
-            }
-            for (const char *key : {"nodes", "floating_nodes"})
-                for (const QJsonValue child : node[QLatin1String(key)].toArray())
-                    nodes << child.toObject();
-        }
-        return {};
+        return QString::fromUtf8(tool({u"xdotool"_s, u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$'}))
+            .section(u'\n', 0, 0);
     }
     // At x, y of the window; waits until the click is delivered or not.
     void click(const QString &window, int x, int y, bool wait)
     {
-        if (wayland) {
-            const QPoint at = m_origin + QPoint(x, y);
-            pointer(u"move %1 %2\nclick\n"_s.arg(at.x()).arg(at.y()), wait);
-            return;
-        }
         const QStringList command = {u"xdotool"_s, u"mousemove"_s, u"--window"_s, window, QString::number(x), QString::number(y),
                                      u"click"_s, u"1"_s};
         wait ? void(tool(command)) : void(QProcess::startDetached(command.first(), command.mid(1)));
     }
     // Where the pointer is, without waiting.
-    void clickAgain()
-    {
-        if (wayland)
-            pointer(u"click\n"_s, false);
-        else
-            QProcess::startDetached(u"xdotool"_s, {u"click"_s, u"1"_s});
-    }
+    void clickAgain() { QProcess::startDetached(u"xdotool"_s, {u"click"_s, u"1"_s}); }
     // Into the focused text box, replacing what it holds.
-    void type(const QString &text)
-    {
-        if (wayland) // each wtype is a new keyboard, which the window takes up before the first key
-            tool({u"wtype"_s, u"-s"_s, u"300"_s, u"-M"_s, u"ctrl"_s, u"-k"_s, u"a"_s, u"-m"_s, u"ctrl"_s, text});
-        else
-            tool({u"xdotool"_s, u"key"_s, u"ctrl+a"_s, u"type"_s, u"--delay"_s, u"30"_s, text});
-    }
+    void type(const QString &text) { tool({u"xdotool"_s, u"key"_s, u"ctrl+a"_s, u"type"_s, u"--delay"_s, u"30"_s, text}); }
     // The window's pixels, read as a screenshot tool reads them, without waiting.
     void read(const QString &window, const QString &shotProgram, const QString &file)
     {
-        if (wayland)
-            QProcess::startDetached(u"grim"_s, {u"-g"_s, u"%1,%2 320x309"_s.arg(m_origin.x()).arg(m_origin.y()), file});
-        else if (shotProgram.isEmpty())
+        if (shotProgram.isEmpty())
             QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
         else
             QProcess::startDetached(shotProgram, {window, file});
     }
-    void close(const QString &window)
-    {
-        if (wayland)
-            tool({u"swaymsg"_s, u"[con_id=%1] kill"_s.arg(window)});
-        else
-            tool({u"wmctrl"_s, u"-i"_s, u"-c"_s, window});
-    }
-
-private:
-    void pointer(const QString &commands, bool wait)
-    {
-#ifdef WAYLAND_POINTER_EXECUTABLE
-        if (m_pointer.state() == QProcess::NotRunning) {
-            const QSize screen = QGuiApplication::primaryScreen()->size();
-            m_pointer.start(QStringLiteral(WAYLAND_POINTER_EXECUTABLE), {QString::number(screen.width()), QString::number(screen.height())});
-            m_pointer.waitForStarted();
-        }
-        m_pointer.write(commands.toUtf8() + (wait ? "sync\n" : ""));
-        m_pointer.waitForBytesWritten();
-        if (wait) {
-            while (!m_pointer.canReadLine() && m_pointer.waitForReadyRead(5000)) {
-            }
-            m_pointer.readAll();
-        }
-#else
-        Q_UNUSED(commands)
-        Q_UNUSED(wait)
-        qFatal("tarvek-pace: built without the Wayland client library, it cannot click on Wayland");
-#endif
-    }
-    QPoint m_origin;
-    QProcess m_pointer;
-};
-
-// A thread of its own at ordinary priority that sleeps 1 ms at a time and
-// notes each sleep that overran by more than 2 ms, on the opens' clock: when a
-// frame comes late, whether the machine held back an ordinary thread of this
-// bench at the same moment too. On Linux it also samples, at each wake-up, how
-// long the player's main thread has waited in all on a run queue, ready to run
-// while another task had its processor (the kernel's schedstat): when a frame
-// comes late, whether the player was kept from running or was itself busy.
-class Stalls
-{
-public:
-    explicit Stalls(const FrameOpens &clock) : m_clock(clock), m_thread([this] { watch(); }) {}
-    ~Stalls()
-    {
-        m_done = true;
-        m_thread.join();
-    }
-    // The player whose main thread is followed from now on.
-    void follow(qint64 pid)
-    {
-        const std::lock_guard lock(m_mutex);
-        m_schedstat.close();
-        m_schedstat.setFileName(u"/proc/%1/task/%1/schedstat"_s.arg(pid));
-        m_waits.clear();
-        m_schedstat.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    // The longest overrun that overlaps from..to, in ms; 0 if none.
-    double during(qint64 from, qint64 to)
-    {
-        const std::lock_guard lock(m_mutex);
-        qint64 longest = 0;
-        for (const auto &[start, end] : m_overruns)
-            if (start < to && end > from)
-                longest = std::max(longest, end - start);
-        return double(longest) / 1e6;
-    }
-    // How long the followed thread waited on a run queue between the last
-    // sample at or before from and the first at or after to, in ms; negative
-    // when unknown (a kernel without schedstat, or no samples yet).
-    double waited(qint64 from, qint64 to)
-    {
-        const std::lock_guard lock(m_mutex);
-        const auto after = std::find_if(m_waits.cbegin(), m_waits.cend(), [to](const auto &w) { return w.first >= to; });
-        const auto before = std::find_if(m_waits.crbegin(), m_waits.crend(), [from](const auto &w) { return w.first <= from; });
-        if (after == m_waits.cend() || before == m_waits.crend())
-            return -1;
-        return double(after->second - before->second) / 1e6;
-    }
-
-private:
-    void watch()
-    {
-        while (!m_done) {
-            const qint64 before = m_clock.now();
-            QThread::usleep(1000);
-            const qint64 after = m_clock.now();
-            const std::lock_guard lock(m_mutex);
-            if (after - before > 3'000'000)
-                m_overruns.append({before + 1'000'000, after});
-            if (m_schedstat.isOpen() && m_schedstat.seek(0)) {
-                // "time on a processor, time waiting on a run queue, slices", in ns
-                const QList<QByteArray> fields = m_schedstat.read(128).split(' ');
-                bool ok = false;
-                const qint64 waiting = fields.size() >= 2 ? fields[1].toLongLong(&ok) : 0;
-                if (ok)
-                    m_waits.append({after, waiting});
-            }
-        }
-    }
-    const FrameOpens &m_clock;
-    std::atomic<bool> m_done = false;
-    std::mutex m_mutex;
-    QList<std::pair<qint64, qint64>> m_overruns; // ns, when each sleep should have ended and when it did
-    QFile m_schedstat;
-    QList<std::pair<qint64, qint64>> m_waits; // ns, when sampled and the thread's run-queue wait till then
-    std::thread m_thread;
+    void close(const QString &window) { tool({u"wmctrl"_s, u"-i"_s, u"-c"_s, window}); }
 };
 
 // One player's runs at one interval: all frames' lateness, in ms. Empty when
 // the window never came or a run never ended.
-std::vector<double> lateness(Desktop &desktop, const Player &player, int interval, int runs, const Input &input, bool eachRun,
+std::vector<double> lateness(Desktop &desktop, const Player &player, int interval, int runs, const Input &input,
                              const QString &frames, double &windowUpMs)
 {
     FrameOpens opens(frames, FrameNames);
     opens.readAhead();
-    Stalls stalls(opens);
     QProcess process;
     process.setWorkingDirectory(frames);
     QStringList arguments = player.command.mid(1);
@@ -281,8 +116,7 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
     QElapsedTimer up;
     up.start();
     process.start(player.command.first(), arguments);
-    if (process.waitForStarted())
-        stalls.follow(process.processId());
+    process.waitForStarted();
     const QString title = player.tarvek ? u"Тарвек"_s : u"Bare player"_s;
     QString window;
     while (window.isEmpty() && up.elapsed() < 60000) {
@@ -331,20 +165,6 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
             }
             for (qsizetype k = 1; k < 33; ++k)
                 late.push_back(double(seen[k].second - seen[0].second) / 1e6 - double(k) * interval);
-            if (eachRun) {
-                QThread::msleep(3); // the run-queue samples after the last open
-                const auto latest = std::max_element(late.end() - 32, late.end());
-                const qsizetype k = latest - (late.end() - 32) + 1;
-                const qint64 due = seen[0].second + k * interval * 1'000'000LL;
-                const double stalled = stalls.during(due, seen[k].second);
-                const double waited = stalls.waited(due, seen[k].second);
-                std::printf("    %s, %d ms: latest frame %lld, %.3f ms late; an ordinary thread of the bench held back %.3f ms then",
-                            player.tarvek ? "tarvek" : "bare Qt", interval, qlonglong(k + 1), *latest, stalled);
-                if (waited >= 0)
-                    std::printf("; the player ready to run but kept waiting %.3f ms then, %.3f ms over the run (±1 ms)", waited,
-                                stalls.waited(seen[0].second, seen[32].second));
-                std::printf("\n");
-            }
             QThread::msleep(300);
         }
     }
@@ -371,15 +191,14 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const bool quick = args.contains(u"--quick"_s);
-    const bool eachRun = args.contains(u"--each-run"_s);
     Input input;
     input.on = args.contains(u"--input"_s);
     if (const qsizetype at = args.indexOf(u"--shot-program"_s); at > 0 && at + 1 < args.size())
         input.shotProgram = QFileInfo(args[at + 1]).absoluteFilePath();
     const qsizetype windowsAt = args.indexOf(u"--windows"_s);
     Desktop desktop;
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && !desktop.wayland) {
-        std::fprintf(stderr, "tarvek-pace: no display: run it under tests/desktops/with-xvfb.sh --wm or tests/desktops/with-sway.sh\n");
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "tarvek-pace: no X server: run it under tests/desktops/with-xvfb.sh --wm\n");
         return 2;
     }
     QTemporaryDir frames;
@@ -390,15 +209,13 @@ int main(int argc, char *argv[])
     }
 
     std::vector<std::pair<Player, Player>> systems;
-    const QString native = desktop.wayland ? u"Wayland"_s : u"Linux"_s;
+    const QString native = u"Linux"_s;
     if (!args.contains(u"--windows-only"_s))
         systems = {{{native, {QStringLiteral(TARVEK_EXECUTABLE)}, true}, {native, {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}}};
     for (qsizetype at = args.indexOf(u"--linux"_s); at > 0 && at + 2 < args.size(); at = args.indexOf(u"--linux"_s, at + 1))
         systems.push_back({{args[at + 1], {QFileInfo(args[at + 2]).absoluteFilePath()}, true},
                            {args[at + 1], {QStringLiteral(BARE_PLAYER_EXECUTABLE)}, false}});
-    if (windowsAt > 0 && windowsAt + 2 < args.size() && desktop.wayland)
-        std::fprintf(stderr, "tarvek-pace: the Windows build is played on X11 only\n");
-    else if (windowsAt > 0 && windowsAt + 2 < args.size()) {
+    if (windowsAt > 0 && windowsAt + 2 < args.size()) {
         systems.push_back({{u"Wine"_s, {u"wine"_s, QFileInfo(args[windowsAt + 1]).absoluteFilePath()}, true},
                            {u"Wine"_s, {u"wine"_s, QFileInfo(args[windowsAt + 2]).absoluteFilePath()}, false}});
         qputenv("WINEDEBUG", "-all");
@@ -414,8 +231,8 @@ int main(int argc, char *argv[])
             double oursUp = 0, bareUp = 0;
             std::vector<double> o, b;
             for (int turn = 0; turn < 2; ++turn) { // in turns, half the runs each
-                const auto mine = lateness(desktop, ours, interval, runsPerTurn, input, eachRun, frames.path(), oursUp);
-                const auto theirs = lateness(desktop, bare, interval, runsPerTurn, input, eachRun, frames.path(), bareUp);
+                const auto mine = lateness(desktop, ours, interval, runsPerTurn, input, frames.path(), oursUp);
+                const auto theirs = lateness(desktop, bare, interval, runsPerTurn, input, frames.path(), bareUp);
                 o.insert(o.end(), mine.begin(), mine.end());
                 b.insert(b.end(), theirs.begin(), theirs.end());
             }

@@ -317,17 +317,6 @@ std::vector<double> supersededFlags(const std::vector<PresentationRecorder::Pres
     return flags;
 }
 
-std::vector<int> refreshesShown(const std::vector<double> &presentedMs, double refreshMs, double phaseMs)
-{
-    // The refresh at or after a moment: the first on which what came then is shown.
-    const auto refreshAfter = [&](double ms) { return std::ceil((ms - phaseMs) / refreshMs); };
-    std::vector<int> shown;
-    for (size_t i = 0; i + 1 < presentedMs.size(); ++i)
-        if (presentedMs[i] >= 0 && presentedMs[i + 1] >= 0)
-            shown.push_back(int(refreshAfter(presentedMs[i + 1]) - refreshAfter(presentedMs[i])));
-    return shown;
-}
-
 double exactJudder(const std::vector<double> &latenessMs, double refreshMs)
 {
     double sum = 0;

@@ -49,12 +49,6 @@ std::vector<double> latenessUs(const std::vector<PresentationRecorder::Presentat
 // Per presentation, 1 where the frame was shown with the commit after its own, else 0.
 std::vector<double> supersededFlags(const std::vector<PresentationRecorder::Presentation> &presented);
 
-// How many refreshes of a display refreshing every refreshMs each frame but
-// the last stays on screen, when frames reach the compositor at the times
-// given and each is shown from the next refresh on; the grid's phase is
-// phaseMs. Frames not presented (negative times) are left out.
-std::vector<int> refreshesShown(const std::vector<double> &presentedMs, double refreshMs, double phaseMs);
-
 // The chance, over a display's phase spread evenly over one refresh of
 // refreshMs, that a frame stays on screen for another number of refreshes than
 // it would had it reached the compositor as late as the frame before it did:
