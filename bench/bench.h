@@ -34,9 +34,6 @@ struct ChainRuns
     std::vector<double> hopUs;       // woke minus due, per frame
     std::vector<double> paintedUs;   // end of the frame's paint minus its due time
     std::vector<double> presentedUs; // the compositor's presentation minus due; -1: none, -2: discarded
-    // Per frame, 1 where the window flushed something else of its own (the text
-    // box's cursor) within a 60 Hz refresh before the frame's due time, else 0.
-    std::vector<double> afterOtherFlush;
     // Per frame, 1 where the compositor showed it with the window's commit
     // after the frame's own, which replaced it, else 0.
     std::vector<double> superseded;
@@ -44,10 +41,10 @@ struct ChainRuns
 };
 
 // A chain child's answer to "run T": one line,
-// "PAINTED RUN_MS DRIFT_MS;HOPS;PAINT_ENDS;PRESENTED;AFTER_OTHER_FLUSH;SUPERSEDED".
+// "PAINTED RUN_MS DRIFT_MS;HOPS;PAINT_ENDS;PRESENTED;SUPERSEDED".
 QByteArray runAnswer(int painted, double runMs, double driftMs, const std::vector<double> &hops,
                      const std::vector<double> &paintEnds, const std::vector<double> &presented,
-                     const std::vector<double> &afterOtherFlush, const std::vector<double> &superseded);
+                     const std::vector<double> &superseded);
 // A child's loop: answers each request line on standard input with one line;
 // an empty answer ends the child with a failure.
 int serveRequests(const std::function<QByteArray(const QByteArray &request)> &answer);

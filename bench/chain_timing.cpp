@@ -35,17 +35,6 @@ struct PaintCounter : QObject
 
 // When the text box was painted outside the frames' own repaints: each such
 // paint is a flush of the window of its own.
-struct OtherPaints : QObject
-{
-    bool inStage = false;
-    std::vector<double> at;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && !inStage)
-            at.push_back(monotonicMs());
-        return false;
-    }
-};
 } // namespace
 
 // --program-child DIR [--still-cursor]: the latter keeps the text box's cursor
@@ -62,11 +51,8 @@ int programChild(const QString &dir, bool stillCursor)
     PresentationRecorder presentation(form.windowHandle());
     PaintCounter paints;
     form.image1().installEventFilter(&paints);
-    OtherPaints otherPaints;
-    form.text1().installEventFilter(&otherPaints);
     std::vector<double> hops, paintEnds, dues;
     QObject::connect(&runtime.timers(), &TimerScheduler::aboutToTick, &form, [&](const RuntimeTimer *, qint64 due, qint64 woke) {
-        otherPaints.inStage = true;
         hops.push_back(double(woke - due) / 1e3);
         dues.push_back(double(due) / 1e6);
         presentation.beforeFrame();
@@ -76,7 +62,6 @@ int programChild(const QString &dir, bool stillCursor)
     QObject::connect(&form.stageChain(), &StageChain::stageFinished, &form, [&](int stage) {
         const double now = monotonicMs();
         presentation.afterFrame();
-        otherPaints.inStage = false;
         paintEnds.push_back((now - dues.back()) * 1e3);
         if (stage == StageCount) {
             finishedAt = now;
@@ -99,7 +84,7 @@ int programChild(const QString &dir, bool stillCursor)
             return presentation.source();
         if (std::sscanf(request.constData(), "run %d", &interval) != 1)
             return loadRequest(request, dir, loadAndShow);
-        hops.clear(), paintEnds.clear(), dues.clear(), otherPaints.at.clear();
+        hops.clear(), paintEnds.clear(), dues.clear();
         paints.count = 0;
         finishedAt = 0;
         form.text1().setText(QString::number(interval));
@@ -113,14 +98,8 @@ int programChild(const QString &dir, bool stillCursor)
             return {};
         const std::vector<PresentationRecorder::Presentation> shown = presentation.collect();
         const std::vector<double> presented = latenessUs(shown, dues);
-        std::vector<double> afterOtherFlush;
-        for (double due : dues)
-            afterOtherFlush.push_back(std::any_of(otherPaints.at.begin(), otherPaints.at.end(), [due](double at) {
-                return at < due && at >= due - 1000.0 / 60;
-            }));
         const double runMs = finishedAt - pressedAt;
-        return runAnswer(paints.count, runMs, runMs - interval * StageCount, hops, paintEnds, presented, afterOtherFlush,
-                         supersededFlags(shown));
+        return runAnswer(paints.count, runMs, runMs - interval * StageCount, hops, paintEnds, presented, supersededFlags(shown));
     });
 }
 

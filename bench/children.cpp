@@ -44,7 +44,7 @@ void ChainRuns::add(const QList<QByteArray> &answer)
     painted.push_back(totals.value(0).toInt());
     runMs.push_back(totals.value(1).toDouble());
     driftMs.push_back(totals.value(2).toDouble());
-    for (auto [part, into] : {std::pair{1, &hopUs}, {2, &paintedUs}, {3, &presentedUs}, {4, &afterOtherFlush}, {5, &superseded}})
+    for (auto [part, into] : {std::pair{1, &hopUs}, {2, &paintedUs}, {3, &presentedUs}, {4, &superseded}})
         for (const QByteArray &value : answer.value(part).split(' '))
             if (!value.isEmpty())
                 into->push_back(value.toDouble());
@@ -52,10 +52,10 @@ void ChainRuns::add(const QList<QByteArray> &answer)
 
 QByteArray runAnswer(int painted, double runMs, double driftMs, const std::vector<double> &hops,
                      const std::vector<double> &paintEnds, const std::vector<double> &presented,
-                     const std::vector<double> &afterOtherFlush, const std::vector<double> &superseded)
+                     const std::vector<double> &superseded)
 {
     QByteArray line = QByteArray::number(painted) + ' ' + QByteArray::number(runMs, 'f', 3) + ' ' + QByteArray::number(driftMs, 'f', 3);
-    for (const std::vector<double> *values : {&hops, &paintEnds, &presented, &afterOtherFlush, &superseded}) {
+    for (const std::vector<double> *values : {&hops, &paintEnds, &presented, &superseded}) {
         line += ';';
         for (double value : *values)
             line += QByteArray::number(value, 'f', 2) + ' ';

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 
 #include <cstdio>
@@ -64,12 +65,11 @@ int memoryChild(const QString &who, const QString &dir, int runs)
 
 Memory memoryOf(const QString &who, const QString &dir, int runs)
 {
-    const QString command = QStringLiteral("'%1' --memory-child %2 '%3' %4").arg(QCoreApplication::applicationFilePath(), who, dir).arg(runs);
-    FILE *pipe = popen(command.toLocal8Bit().constData(), "r");
-    int peak = 0, growth = 0;
-    if (!pipe || std::fscanf(pipe, "%d %d", &peak, &growth) != 2)
+    QProcess child; // its arguments are handed over as they are, never through a shell
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--memory-child"), who, dir, QString::number(runs)});
+    const QList<QByteArray> said = child.waitForFinished(600000) ? child.readAllStandardOutput().trimmed().split(' ') : QList<QByteArray>{};
+    if (said.size() != 2)
         std::fprintf(stderr, "tarvek-bench: the memory child failed\n");
-    if (pipe)
-        pclose(pipe);
-    return {peak / 1024.0, double(growth)};
+    return {said.value(0).toInt() / 1024.0, said.value(1).toDouble()};
 }

@@ -9,16 +9,15 @@
 // player's window, which a click does not stop) at 10.5 intervals; the run
 // itself is started without waiting for the click's delivery, so that at 1 ms
 // the input comes while the frames play. On X11 the window is clicked through
-// xdotool and read from the X server, by this program or, with
-// --shot-program, by starting that program with the window's id and a file
-// to write, as a screenshot tool is started.
+// xdotool and read from the X server by this program.
 //
-//   tarvek-pace [--quick] [--input [--shot-program PROGRAM]] [--windows TARVEK_EXE BARE_PLAYER_EXE]
+//   tarvek-pace [--quick] [--input] [--windows TARVEK_EXE BARE_PLAYER_EXE]
 //               [--linux NAME TARVEK ...]
 // inside an X server with a window manager, tests/desktops/with-xvfb.sh --wm.
 // Each --linux adds another Linux build of the program,
 // such as the one in the Debian package, played in turns with the bare player
 // as this build's is.
+#include "bench.h"
 #include "frame_opens.h"
 
 #include <QGuiApplication>
@@ -63,13 +62,6 @@ struct Player
     bool tarvek; // typed into and started with «Пуск»; else the bare player, clicked
 };
 
-// What is done to the window while it plays (--input).
-struct Input
-{
-    bool on = false;
-    QString shotProgram; // reads the window; empty: this program does
-};
-
 // The X server the players' windows are on, and a user's ways into them.
 struct Desktop
 {
@@ -90,21 +82,15 @@ struct Desktop
     void clickAgain() { QProcess::startDetached(u"xdotool"_s, {u"click"_s, u"1"_s}); }
     // Into the focused text box, replacing what it holds.
     void type(const QString &text) { tool({u"xdotool"_s, u"key"_s, u"ctrl+a"_s, u"type"_s, u"--delay"_s, u"30"_s, text}); }
-    // The window's pixels, read as a screenshot tool reads them, without waiting.
-    void read(const QString &window, const QString &shotProgram, const QString &file)
-    {
-        if (shotProgram.isEmpty())
-            QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
-        else
-            QProcess::startDetached(shotProgram, {window, file});
-    }
+    // The window's pixels, read from the X server as a screenshot tool reads them.
+    void read(const QString &window) { QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage(); }
     void close(const QString &window) { tool({u"wmctrl"_s, u"-i"_s, u"-c"_s, window}); }
 };
 
 // One player's runs at one interval: all frames' lateness, in ms. Empty when
 // the window never came or a run never ended.
-std::vector<double> lateness(Desktop &desktop, const Player &player, int interval, int runs, const Input &input,
-                             const QString &frames, double &windowUpMs)
+std::vector<double> lateness(Desktop &desktop, const Player &player, int interval, int runs, bool input,
+                             const QString &frames)
 {
     FrameOpens opens(frames, FrameNames);
     opens.readAhead();
@@ -124,7 +110,6 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
         if (window.isEmpty())
             QThread::msleep(20);
     }
-    windowUpMs = double(up.nsecsElapsed()) / 1e6;
     if (window.isEmpty())
         std::fprintf(stderr, "  %s: no window within 60 s\n", qPrintable(player.command.last()));
     std::vector<double> late;
@@ -138,24 +123,24 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
         }
         for (int run = 0; run < runs; ++run) {
             opens.clear();
-            desktop.click(window, start.x(), start.y(), !input.on);
+            desktop.click(window, start.x(), start.y(), !input);
             QElapsedTimer watchdog;
             watchdog.start();
             QList<std::pair<QString, qint64>> seen;
             const qint64 readAfter = std::max<qint64>(0, 5LL * interval * 1'000'000 - 8'000'000);
             const qint64 clickAfter = 105LL * interval * 100'000;
-            bool read = !input.on, clicked = !input.on;
+            bool read = !input, clicked = !input;
             while ((seen = opens.opens()).size() < 33 && watchdog.elapsed() < 20000) {
                 const qint64 sinceFirst = seen.isEmpty() ? -1 : opens.now() - seen[0].second;
                 if (!read && sinceFirst >= readAfter) {
                     read = true;
-                    desktop.read(window, input.shotProgram, QDir(frames).filePath(u"shot.png"_s));
+                    desktop.read(window);
                 }
                 if (!clicked && sinceFirst >= clickAfter) {
                     clicked = true;
                     desktop.clickAgain(); // the pointer is still where the run was started
                 }
-                QThread::msleep(input.on ? 1 : 10);
+                QThread::msleep(input ? 1 : 10);
             }
             if (seen.size() < 33) {
                 std::fprintf(stderr, "  %s: a run at %d ms opened %lld of the 33 frames\n", qPrintable(player.command.last()),
@@ -176,14 +161,6 @@ std::vector<double> lateness(Desktop &desktop, const Player &player, int interva
     return late;
 }
 
-double at(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -191,10 +168,7 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const bool quick = args.contains(u"--quick"_s);
-    Input input;
-    input.on = args.contains(u"--input"_s);
-    if (const qsizetype at = args.indexOf(u"--shot-program"_s); at > 0 && at + 1 < args.size())
-        input.shotProgram = QFileInfo(args[at + 1]).absoluteFilePath();
+    const bool input = args.contains(u"--input"_s);
     const qsizetype windowsAt = args.indexOf(u"--windows"_s);
     Desktop desktop;
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
@@ -223,16 +197,15 @@ int main(int argc, char *argv[])
     const bool readAhead = FrameOpens(frames.path(), {}).readAhead(); // as every run's watcher does
     std::printf("Frame pace seen from outside: each frame file's open against n - 1 intervals after frame 1's\n"
                 "(ms; median, p99 and the latest over the runs' frames 2 to 33), tarvek beside the bare Qt player,\n"
-                "the opens read %s, in turns%s\n", readAhead ? "at real-time priority" : "at ordinary priority (not allowed more)", !input.on ? "" : input.shotProgram.isEmpty() ? "; each run read from the screen and clicked while it plays"
-                                                                  : "; each run read by a screenshot program and clicked while it plays");
+                "the opens read %s, in turns%s\n", readAhead ? "at real-time priority" : "at ordinary priority (not allowed more)",
+                input ? "; each run read from the screen and clicked while it plays" : "");
     for (const auto &[ours, bare] : systems) {
         for (int interval : {1, 100}) {
             const int runsPerTurn = quick ? 1 : (interval == 1 ? 5 : 2);
-            double oursUp = 0, bareUp = 0;
             std::vector<double> o, b;
             for (int turn = 0; turn < 2; ++turn) { // in turns, half the runs each
-                const auto mine = lateness(desktop, ours, interval, runsPerTurn, input, frames.path(), oursUp);
-                const auto theirs = lateness(desktop, bare, interval, runsPerTurn, input, frames.path(), bareUp);
+                const auto mine = lateness(desktop, ours, interval, runsPerTurn, input, frames.path());
+                const auto theirs = lateness(desktop, bare, interval, runsPerTurn, input, frames.path());
                 o.insert(o.end(), mine.begin(), mine.end());
                 b.insert(b.end(), theirs.begin(), theirs.end());
             }
@@ -240,12 +213,11 @@ int main(int argc, char *argv[])
                 std::printf("  %-8s %4d ms: %s did not play\n", qPrintable(ours.what), interval, o.empty() ? "tarvek" : "the bare player");
                 continue;
             }
+            const Stats late = statsOf(o), refLate = statsOf(b);
             std::printf("  %-8s %4d ms  median  tarvek %8.3f  bare Qt %8.3f    p99  tarvek %8.3f  bare Qt %8.3f"
                         "    latest  tarvek %8.3f  bare Qt %8.3f  (%d runs each)\n",
-                        qPrintable(ours.what), interval, at(o, 0.5), at(b, 0.5), at(o, 0.99), at(b, 0.99), at(o, 1),
-                        at(b, 1), 2 * runsPerTurn);
-            std::printf("  %-8s %4d ms  window up after start: tarvek %.0f ms, bare Qt %.0f ms (last start)\n",
-                        qPrintable(ours.what), interval, oursUp, bareUp);
+                        qPrintable(ours.what), interval, late.median, refLate.median, late.p99, refLate.p99, late.max,
+                        refLate.max, 2 * runsPerTurn);
         }
     }
     return 0;

@@ -50,12 +50,6 @@ struct PresentationRecorder::Wayland
     };
     std::vector<Slot> frames;
     size_t collected = 0;
-    // What the compositor said along with its presentation times.
-    uint32_t refreshMin = UINT32_MAX, refreshMax = 0, flagsAny = 0, flagsAll = UINT32_MAX;
-    bool sequenceMoves = false;
-    uint64_t lastSequence = 0;
-    double lastPresentedMs = 0;
-    std::vector<double> cycleMs; // between two presentations, per step of the output's counter
 };
 
 namespace {
@@ -100,26 +94,12 @@ double onMonotonic(clockid_t clock, double ms)
 const wp_presentation_feedback_listener feedbackListener = {
     .sync_output = [](void *, struct wp_presentation_feedback *, wl_output *) {},
     .presented = [](void *data, struct wp_presentation_feedback *feedback, uint32_t secondsHigh, uint32_t secondsLow,
-                    uint32_t nanoseconds, uint32_t refresh, uint32_t sequenceHigh, uint32_t sequenceLow,
-                    uint32_t flags) {
+                    uint32_t nanoseconds, uint32_t, uint32_t, uint32_t, uint32_t) {
         auto *request = static_cast<Request *>(data);
         Wayland &w = *request->wayland;
         const double seconds = double((uint64_t(secondsHigh) << 32) | secondsLow);
-        const uint64_t sequence = (uint64_t(sequenceHigh) << 32) | sequenceLow;
         const double atMs = onMonotonic(w.clock, seconds * 1e3 + double(nanoseconds) / 1e6);
-        {
-            const std::lock_guard guard(w.lock);
-            if (w.lastSequence != 0 && sequence > w.lastSequence && sequence - w.lastSequence < 1000)
-                w.cycleMs.push_back((atMs - w.lastPresentedMs) / double(sequence - w.lastSequence));
-            w.lastPresentedMs = atMs;
-            w.presentedAny = true;
-            w.refreshMin = std::min(w.refreshMin, refresh);
-            w.refreshMax = std::max(w.refreshMax, refresh);
-            w.flagsAny |= flags;
-            w.flagsAll &= flags;
-            w.sequenceMoves = w.sequenceMoves || (w.lastSequence != 0 && sequence != w.lastSequence);
-            w.lastSequence = sequence;
-        }
+        w.presentedAny = true;
         wp_presentation_feedback_destroy(feedback);
         answered(request, atMs, false);
     },
@@ -281,10 +261,7 @@ QByteArray PresentationRecorder::source() const
     const std::lock_guard guard(w.lock);
     if (w.feedbackGivenUp)
         return "frame-callbacks unpresented-wp_presentation";
-    return "wp_presentation " + QByteArray::number(w.clock) + ' ' + QByteArray::number(w.refreshMin) + ' ' +
-           QByteArray::number(w.refreshMax) + ' ' + QByteArray::number(w.flagsAny) + ' ' +
-           QByteArray::number(w.flagsAll) + ' ' + QByteArray::number(int(w.sequenceMoves)) + ' ' +
-           QByteArray::number(w.cycleMs.empty() ? 0 : median(w.cycleMs), 'f', 4);
+    return "wp_presentation " + QByteArray::number(w.clock);
 }
 #else
 struct PresentationRecorder::Wayland

@@ -29,10 +29,7 @@ public:
     };
     // The presentations asked for since the last call, in order.
     std::vector<Presentation> collect();
-    // Where the times come from, one line: "wp_presentation CLOCK REFRESH_MIN_NS
-    // REFRESH_MAX_NS FLAGS_ANY FLAGS_ALL SEQUENCE_MOVES CYCLE_MS" over the
-    // answers so far, the last the median time per step of the output's
-    // counter between two presentations (0 where it never stepped),
+    // Where the times come from, one line: "wp_presentation CLOCK",
     // "frame-callbacks" (with " unpresented-wp_presentation" where the
     // compositor offered the protocol and presented none of a run), or "none".
     QByteArray source() const;

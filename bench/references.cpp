@@ -105,8 +105,7 @@ QByteArray BarePlayer::answer() const
     const std::vector<PresentationRecorder::Presentation> shown = m_presentation->collect();
     const std::vector<double> presented = latenessUs(shown, m_dues);
     const double runMs = m_finishedMs - m_pressedMs;
-    return runAnswer(m_picture->paints, runMs, runMs - 33.0 * m_interval, m_hops, m_paintEnds, presented, {},
-                     supersededFlags(shown));
+    return runAnswer(m_picture->paints, runMs, runMs - 33.0 * m_interval, m_hops, m_paintEnds, presented, supersededFlags(shown));
 }
 
 QByteArray BarePlayer::presentationSource() const

@@ -1,59 +1,11 @@
-// The display servers: an X server (the caller's, or an Xvfb of the bench's
-// own) and headless Wayland compositors (sway, GNOME's mutter and KDE's KWin,
-// through the scripts the real-window tests run in).
+// The headless Wayland compositors the bench measures under (sway, GNOME's
+// mutter and KDE's KWin), through the scripts the real-window tests run in.
 #include "servers.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <map>
-#include <sys/wait.h>
-#include <unistd.h>
-
-XServer::XServer()
-{
-    int fds[2];
-    if (!display.isEmpty() || pipe(fds) != 0)
-        return;
-    xvfb = fork();
-    if (xvfb == 0) {
-        close(fds[0]);
-        const QByteArray fd = QByteArray::number(fds[1]);
-        // -noreset: a server that resets as its last client leaves turns away
-        // whoever connects during the reset.
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-               "-noreset", nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    // Ended even when the bench gives up half-way, through exit().
-    static pid_t started = 0;
-    started = xvfb;
-    std::atexit([] { kill(started, SIGTERM); });
-    // Xvfb writes the number and then the line's end, and dies if the pipe is
-    // closed in between: read to the end of the line.
-    QByteArray number;
-    char c = 0;
-    for (ssize_t n; (n = read(fds[0], &c, 1)) != 0 && c != '\n';)
-        if (n > 0)
-            number += c;
-        else if (errno != EINTR) // a signal may come first
-            break;
-    if (!number.isEmpty())
-        display = ":" + number;
-    close(fds[0]);
-}
-
-XServer::~XServer()
-{
-    if (xvfb > 0) {
-        kill(xvfb, SIGTERM);
-        waitpid(xvfb, nullptr, 0);
-    }
-}
 
 QStringList compositorNames()
 {

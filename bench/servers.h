@@ -1,20 +1,8 @@
 #pragma once
 
-// The display servers the children measure on.
-#include <QByteArray>
+// The Wayland compositors the children measure under.
 #include <QString>
 #include <QStringList>
-
-#include <sys/types.h>
-
-// An X server: the one in DISPLAY, or an Xvfb of the bench's own, ended with it.
-struct XServer
-{
-    XServer();
-    ~XServer();
-    QByteArray display = qgetenv("DISPLAY");
-    pid_t xvfb = 0;
-};
 
 // The compositors the on-screen part runs under, by name: "sway", "mutter", "kwin".
 QStringList compositorNames();
