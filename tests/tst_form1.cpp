@@ -2,50 +2,20 @@
 
 #include "controls_font.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QRawFont>
-#include <QStyleHints>
 #include <QTimer>
 #include <QTranslator>
-#include <QWindow>
 #include <QtEndian>
-#include <qtestspontaneevent.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 
 namespace {
-struct PaintCounter : QObject
-{
-    int &count;
-    explicit PaintCounter(int &c, QObject *parent) : QObject(parent), count(c) {}
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        count += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-// Calls a function at each event of a type that the object it filters gets, before the object does.
-struct OnEvent : QObject
-{
-    OnEvent(QEvent::Type t, std::function<void()> c) : type(t), call(std::move(c)) {}
-    QEvent::Type type;
-    std::function<void()> call;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == type)
-            call();
-        return false;
-    }
-};
 #ifdef TARVEK_TEST_LIBERATION_SANS_2
 // Sets the revision a TrueType font's head table states, as its release.
 bool setFontRevision(QByteArray &font, quint32 revision)
@@ -64,10 +34,9 @@ bool setFontRevision(QByteArray &font, quint32 revision)
 #endif
 } // namespace
 
-// The window, shown on the manual clock in a temporary folder of frames: its controls
-// as the user first meets them, frames of other sizes, a scaled screen,
-// the error report; then runs of the animation.
-class tst_Form1 : public QObject
+// The window as the user first meets it: its controls, its font and Qt's
+// texts, frames of other sizes, a scaled screen, the error report.
+class tst_Form1 : public FormFixture
 {
     Q_OBJECT
 public:
@@ -81,29 +50,8 @@ public:
 
 private slots:
     void initTestCase() { QApplication::setStyle(u"Fusion"_s); }
-    void init()
-    {
-        QVERIFY(m_dir.emplace().isValid() && QDir::setCurrent(m_dir->path()));
-        writeFrames(QDir(m_dir->path()));
-        m_runtime.emplace();
-        m_form.emplace(*m_runtime);
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(&*m_form));
-        form().image1().installEventFilter(new PaintCounter(m_paints, &form()));
-        connect(&form().stageChain(), &StageChain::stageFinished, this, [this] {
-            m_shown << form().image1().picture().pixel(0, 0);
-            m_names << QAccessible::queryAccessibleInterface(&form().image1())->text(QAccessible::Name);
-            m_shownAt << (runtime().timers().now() - m_pressedAt) / 1ms;
-            m_oneTimerAtMost = m_oneTimerAtMost && std::ranges::count_if(form().findChildren<RuntimeTimer *>(), &RuntimeTimer::isEnabled) <= 1;
-        });
-    }
-    void cleanup()
-    {
-        m_form.reset();
-        m_runtime.reset();
-        QDir::setCurrent(QDir::tempPath()); // Windows removes no folder that is current
-        m_dir.reset();
-    }
+    void init() { show(); }
+    void cleanup() { close(); }
     void controlTable_data()
     {
         QTest::addColumn<QRect>("geometry"); // of the control the row is named after
@@ -311,234 +259,6 @@ private slots:
             for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)})
                 QCOMPARE(shot.pixel(p * 2 + d), checker.pixel(p));
     }
-
-    void runs_data()
-    {
-        QTest::addColumn<QString>("before"); // typed for a whole run first; null: none
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("interval"); // expected on all 33 timers
-        QTest::addColumn<int>("loadMs"); // the time each picture load takes
-        QTest::addColumn<QString>("broken"); // a frame file made missing or garbage, then mended
-        QTest::addColumn<int>("error"); // the error reported for it
-        const QString none;
-        QTest::newRow("100") << none << u"100"_s << 100 << 0 << none << 0;
-        QTest::newRow("empty on the first run keeps 1") << none << none << 1 << 0 << none << 0;
-        QTest::newRow("empty keeps the last run's") << u"100"_s << none << 100 << 0 << none << 0;
-        QTest::newRow("0 is taken as 1") << u"100"_s << u"0"_s << 1 << 0 << none << 0;
-        QTest::newRow("negative keeps the last run's") << u"100"_s << u"-5"_s << 100 << 0 << none << 0;
-        QTest::newRow("beyond 32 bits keeps the last run's") << u"100"_s << u"99999999999"_s << 100 << 0 << none << 0;
-        QTest::newRow("second press reads the new text") << u"100"_s << u"40"_s << 40 << 0 << none << 0;
-        QTest::newRow("100 ms, slow loads") << none << u"100"_s << 100 << 30 << none << 0;
-        QTest::newRow("1 ms, loads slower than the interval") << none << u"1"_s << 1 << 3 << none << 0;
-        QTest::newRow("missing 5.bmp") << none << u"100"_s << 100 << 0 << u"5.bmp"_s << ErrorNumber::FileNotFound;
-        QTest::newRow("garbage 7.bmp") << none << u"100"_s << 100 << 0 << u"7.bmp garbage"_s << ErrorNumber::InvalidPicture;
-        QTest::newRow("missing 1.bmp") << none << u"100"_s << 100 << 0 << u"1.bmp"_s << ErrorNumber::FileNotFound;
-        QTest::newRow("missing -1.bmp") << none << u"100"_s << 100 << 0 << u"-1.bmp"_s << ErrorNumber::FileNotFound;
-    }
-    void runs()
-    {
-        QFETCH(QString, before);
-        QFETCH(QString, text);
-        QFETCH(int, interval);
-        QFETCH(int, loadMs);
-        QFETCH(QString, broken);
-        QFETCH(int, error);
-        if (!before.isNull()) {
-            press(before);
-            play(5s);
-            QCOMPARE(m_shown, FrameColours);
-        }
-        const QString frame = broken.section(u' ', 0, 0);
-        const int stage = int(FrameNames.indexOf(frame)) + 1; // 0: none broken
-        if (stage > 0) {
-            QVERIFY(QFile::rename(frame, u"parked"_s));
-            QFile file(frame);
-            QVERIFY(!broken.contains(u' ') || (file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0));
-        }
-        runtime().loadTime = std::chrono::milliseconds(loadMs);
-        press(text);
-        QVERIFY(!form().command1().isEnabled());
-        for (int n = 1; n <= 33; ++n) {
-            QCOMPARE(form().timer(n).interval(), interval);
-            QCOMPARE(form().timer(n).isEnabled(), n == 1);
-        }
-        QTest::mouseClick(&form().command1(), Qt::LeftButton); // locked: no second chain
-        play(std::chrono::milliseconds(33 * std::max(interval, loadMs) + 10));
-        if (stage > 0) { // stopped, then reported; the last good frame stays
-            QCOMPARE(m_shown, FrameColours.first(stage - 1));
-            QCOMPARE(runtime().reports.size(), 1);
-            const TestRuntime::Report report = runtime().reports.first();
-            QCOMPARE(report.number, error);
-            QCOMPARE(report.fileName, frame);
-            QCOMPARE(form().commonDialog1().fileName(), frame); // named before it was read
-            QVERIFY2(!report.anyTimerEnabled, "a stage could still run behind the report");
-            QVERIFY(report.startEnabled);
-            QCOMPARE(form().image1().picture().pixel(0, 0), stage == 1 ? qRgb(0, 0, 0) : FrameColours[stage - 2]);
-            QFile::remove(frame); // mended, the next press plays from the first frame
-            QVERIFY(QFile::rename(u"parked"_s, frame));
-            press(text);
-            play(4s);
-        }
-        QCOMPARE(m_shown, FrameColours);
-        for (int n = 1; n <= 33 && loadMs <= interval; ++n) // due n intervals after the press, whatever the loads take
-            QCOMPARE(m_shownAt[n - 1], qint64(n) * interval);
-        QCOMPARE(m_names[0], u"Кадр 1"_s);
-        QCOMPARE(m_names[31], u"Кадр 32"_s);
-        QCOMPARE(m_names[32], u"Последний кадр"_s);
-        QCOMPARE(m_paints, 33); // every frame painted, none skipped
-        QVERIFY(m_oneTimerAtMost);
-        QVERIFY(form().command1().isEnabled());
-        QCOMPARE(form().commonDialog1().fileName(), u"-1.bmp"_s);
-        QVERIFY(!runtime().clock().armed());
-        QCOMPARE(runtime().reports.size(), stage > 0 ? 1 : 0);
-    }
-    // Near a frame's due time the window's other repaints go out with the frame;
-    // they are never lost, not even when the frame fails.
-    void repaintsNearAFrame_data()
-    {
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<int>("updateAt"); // the text box asks for a repaint, ms after the press
-        QTest::addColumn<QString>("missing"); // a frame file taken away
-        // When the text box was painted, in ms after the press, "+" where that
-        // was inside a stage: in its frame's repaint, or behind its report. First
-        // for the text typed before the press, then for the focus the press gave it.
-        QTest::addColumn<QString>("painted");
-        const QString none;
-        QTest::newRow("16 ms: with the next frame") << 16 << 49 << none << u"0 16+ 64+"_s;
-        QTest::newRow("100 ms, the next frame far: at once") << 100 << 301 << none << u"0 0 301"_s;
-        QTest::newRow("100 ms, 10 ms before a frame: with it") << 100 << 390 << none << u"0 0 400+"_s;
-        QTest::newRow("100 ms, 17 ms before a frame, over a 60 Hz refresh: at once") << 100 << 383 << none << u"0 0 383"_s;
-        QTest::newRow("after the closing frame: at once") << 1 << 40 << none << u"0 1+ 40"_s;
-        // Inside the failed stage the clock reads its due time, 40 ms.
-        QTest::newRow("the next frame missing: behind the report") << 10 << 35 << u"4.bmp"_s << u"0 10+ 40+"_s;
-    }
-    void repaintsNearAFrame()
-    {
-        QFETCH(int, interval);
-        QFETCH(int, updateAt);
-        QFETCH(QString, missing);
-        QFETCH(QString, painted);
-        QGuiApplication::styleHints()->setCursorFlashTime(0); // no blinking of its own
-        const auto restore = qScopeGuard([] { QGuiApplication::styleHints()->setCursorFlashTime(1000); });
-        QVERIFY(missing.isEmpty() || QFile::remove(missing));
-        bool inStage = false;
-        connect(&runtime().timers(), &TimerScheduler::aboutToTick, this, [&] { inStage = true; });
-        connect(&form().stageChain(), &StageChain::stageFinished, this, [&] { inStage = false; });
-        connect(&form().stageChain(), &StageChain::failed, this, [&] { inStage = false; });
-        QStringList seen;
-        OnEvent recorder(QEvent::Paint, [&] { seen << QString::number((runtime().timers().now() - m_pressedAt) / 1ms) + (inStage ? u"+"_s : QString()); });
-        QCoreApplication::processEvents();
-        form().text1().installEventFilter(&recorder);
-        press(QString::number(interval));
-        QCoreApplication::processEvents();
-        for (int ms = 1; ms <= 33 * interval + 100; ++ms) {
-            runtime().clock().advance(1ms);
-            if (ms == updateAt)
-                form().text1().update();
-            QCoreApplication::processEvents();
-        }
-        QCOMPARE(seen.join(u' '), painted);
-        QCOMPARE(m_shown.size(), missing.isEmpty() ? 33 : FrameNames.indexOf(missing));
-    }
-    // Closing the window while it plays: from the desktop inside a paint of
-    // the window, as Qt's Wayland plug-in closes it (QWindow::close()) when it
-    // reads the compositor's events while the paint waits for a free buffer;
-    // from the desktop while a failed frame's report is on screen (the close
-    // waits for the report's answer, once); from the desktop between two
-    // frames, as the window system sends a close (a spontaneous event); or by
-    // the program. The window is never taken away under a paint, it closes,
-    // and no frame is read or shown after that.
-    void closingMidRun_data()
-    {
-        QTest::addColumn<QString>("way");
-        QTest::addColumn<QString>("painted"); // the control inside whose paint the desktop closes
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<int>("updateAt"); // the text box asks for a repaint, ms after the press
-        QTest::addColumn<int>("shown"); // frames shown when it closes
-        QTest::newRow("desktop, inside frame 5's paint") << u"paint"_s << u"Image1"_s << 10 << -1 << 5;
-        QTest::newRow("desktop, inside «Пуск»'s repaint after the closing frame") << u"paint"_s << u"Command1"_s << 1 << -1 << 33;
-        QTest::newRow("desktop, inside the text box's repaint between frames") << u"paint"_s << u"Text1"_s << 100 << 250 << 2;
-        QTest::newRow("desktop, inside a repaint held for frame 4") << u"paint"_s << u"Text1"_s << 100 << 390 << 4;
-        QTest::newRow("desktop, between frames 5 and 6") << u"between"_s << QString() << 10 << -1 << 5;
-        QTest::newRow("the program, between frames 5 and 6") << u"program"_s << QString() << 10 << -1 << 5;
-        QTest::newRow("desktop, while frame 6's report is on screen") << u"report"_s << QString() << 10 << -1 << 5;
-    }
-    void closingMidRun()
-    {
-        QFETCH(QString, way);
-        QFETCH(QString, painted);
-        QFETCH(int, interval);
-        QFETCH(int, updateAt);
-        QFETCH(int, shown);
-        QGuiApplication::setQuitOnLastWindowClosed(false); // the test's own event loop goes on
-        const auto restore = qScopeGuard([] { QGuiApplication::setQuitOnLastWindowClosed(true); });
-        QGuiApplication::styleHints()->setCursorFlashTime(0); // no blinking of its own
-        const auto restoreFlash = qScopeGuard([] { QGuiApplication::styleHints()->setCursorFlashTime(1000); });
-        const auto desktopClose = [this] {
-            QCloseEvent close;
-            QSpontaneKeyEvent::setSpontaneous(&close);
-            QCoreApplication::sendEvent(form().windowHandle(), &close);
-        };
-        int ms = 0;
-        bool intactUnderPaint = true, closedInPaint = false;
-        OnEvent onPaint(QEvent::Paint, [&] {
-            const bool due = painted == u"Image1"_s ? form().image1().picture().pixel(0, 0) == FrameColours[shown - 1]
-                : painted == u"Command1"_s ? m_shown.size() == 33 : ms >= updateAt;
-            if (!closedInPaint && due) {
-                closedInPaint = true;
-                form().windowHandle()->close();
-                intactUnderPaint = form().isVisible() && form().windowHandle()->handle();
-            }
-        });
-        if (!painted.isEmpty())
-            form().findChild<QWidget *>(painted)->installEventFilter(&onPaint);
-        // Under the report the close waits, once, for the report to be answered.
-        int closes = 0, closesUnderReport = -1;
-        OnEvent countCloses(QEvent::Close, [&] { ++closes; });
-        form().installEventFilter(&countCloses);
-        if (way == u"report"_s) {
-            QVERIFY(QFile::remove(u"6.bmp"_s));
-            runtime().whileShown = [&] {
-                form().windowHandle()->close();
-                for (int turn = 0; turn < 20; ++turn)
-                    QCoreApplication::processEvents();
-                closesUnderReport = closes;
-            };
-        }
-        press(QString::number(interval));
-        QCoreApplication::processEvents();
-        for (ms = 1; ms <= 34 * interval && !(way == u"paint"_s ? closedInPaint : way == u"report"_s ? closesUnderReport >= 0 : m_shown.size() == shown); ++ms) {
-            runtime().clock().advance(1ms);
-            if (ms == updateAt)
-                form().text1().update();
-            QCoreApplication::processEvents();
-        }
-        QVERIFY(way != u"paint"_s || closedInPaint);
-        if (way == u"report"_s)
-            QCOMPARE(closesUnderReport, 1);
-        if (way == u"between"_s)
-            desktopClose();
-        else if (way == u"program"_s)
-            form().close();
-        QVERIFY(intactUnderPaint);
-        QCoreApplication::processEvents(); // the close taken up from the event loop
-        QVERIFY(!form().isVisible());
-        play(4s);
-        QCoreApplication::processEvents();
-        QCOMPARE(m_shown.size(), shown);
-        QVERIFY(std::ranges::none_of(form().findChildren<RuntimeTimer *>(), &RuntimeTimer::isEnabled));
-    }
-    void hundredRuns()
-    {
-        // Under LeakSanitizer (the asan build) a picture that is never released fails here.
-        for (int run = 0; run < 100; ++run) {
-            press(QString());
-            play(40ms);
-            QCOMPARE(m_shown.size(), 33);
-        }
-        QVERIFY(runtime().reports.isEmpty());
-    }
-
 private:
     QStringList reportSeen(const RuntimeError &error) // caption, text, first button, buttons, critical or not
     {
@@ -552,36 +272,6 @@ private:
         RuntimeServices().report(error, &form());
         return seen;
     }
-    void press(const QString &text) // types the text, then clicks «Пуск»
-    {
-        m_shown.clear();
-        m_names.clear();
-        m_shownAt.clear();
-        m_paints = 0;
-        m_oneTimerAtMost = true;
-        m_pressedAt = runtime().clock().now();
-        form().text1().setText(text);
-        QTest::mouseClick(&form().command1(), Qt::LeftButton);
-    }
-    void play(std::chrono::milliseconds duration) // in 1 ms steps, as the event loop would
-    {
-        for (auto ms = 0ms; ms < duration; ++ms)
-            runtime().clock().advance(1ms);
-    }
-    Form1 &form() { return *m_form; }
-    TestRuntime &runtime() { return *m_runtime; }
-
-    std::optional<QTemporaryDir> m_dir;
-    std::optional<TestRuntime> m_runtime;
-    std::optional<Form1> m_form;
-    // For each stage that ran to its end, in order: Image1's colour, its
-    // accessible name and when the stage was due, in ms after the press.
-    QList<QRgb> m_shown;
-    QStringList m_names;
-    QList<qint64> m_shownAt;
-    int m_paints = 0;
-    bool m_oneTimerAtMost = true;
-    Nanoseconds m_pressedAt{};
 };
 
 QTEST_MAIN(tst_Form1)

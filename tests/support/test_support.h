@@ -2,7 +2,10 @@
 
 #include "form1.h"
 
+#include <QAccessible>
 #include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
@@ -105,4 +108,88 @@ public:
 
     Nanoseconds loadTime{0};
     QList<Report> reports;
+};
+
+struct PaintCounter : QObject
+{
+    int &count;
+    explicit PaintCounter(int &c, QObject *parent) : QObject(parent), count(c) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+// Calls a function at each event of a type that the object it filters gets, before the object does.
+struct OnEvent : QObject
+{
+    OnEvent(QEvent::Type t, std::function<void()> c) : type(t), call(std::move(c)) {}
+    QEvent::Type type;
+    std::function<void()> call;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == type)
+            call();
+        return false;
+    }
+};
+// The window, shown on the manual clock in a temporary folder of frames; the
+// tests' init() and cleanup() call show() and close(). Each run is recorded
+// as it plays.
+class FormFixture : public QObject
+{
+protected:
+    void show()
+    {
+        QVERIFY(m_dir.emplace().isValid() && QDir::setCurrent(m_dir->path()));
+        writeFrames(QDir(m_dir->path()));
+        m_runtime.emplace();
+        m_form.emplace(*m_runtime);
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&*m_form));
+        form().image1().installEventFilter(new PaintCounter(m_paints, &form()));
+        connect(&form().stageChain(), &StageChain::stageFinished, this, [this] {
+            m_shown << form().image1().picture().pixel(0, 0);
+            m_names << QAccessible::queryAccessibleInterface(&form().image1())->text(QAccessible::Name);
+            m_shownAt << (runtime().timers().now() - m_pressedAt) / 1ms;
+            m_oneTimerAtMost = m_oneTimerAtMost && std::ranges::count_if(form().findChildren<RuntimeTimer *>(), &RuntimeTimer::isEnabled) <= 1;
+        });
+    }
+    void close()
+    {
+        m_form.reset();
+        m_runtime.reset();
+        QDir::setCurrent(QDir::tempPath()); // Windows removes no folder that is current
+        m_dir.reset();
+    }
+    void press(const QString &text) // types the text, then clicks «Пуск»
+    {
+        m_shown.clear();
+        m_names.clear();
+        m_shownAt.clear();
+        m_paints = 0;
+        m_oneTimerAtMost = true;
+        m_pressedAt = runtime().clock().now();
+        form().text1().setText(text);
+        QTest::mouseClick(&form().command1(), Qt::LeftButton);
+    }
+    void play(std::chrono::milliseconds duration) // in 1 ms steps, as the event loop would
+    {
+        for (auto ms = 0ms; ms < duration; ++ms)
+            runtime().clock().advance(1ms);
+    }
+    Form1 &form() { return *m_form; }
+    TestRuntime &runtime() { return *m_runtime; }
+
+    std::optional<QTemporaryDir> m_dir;
+    std::optional<TestRuntime> m_runtime;
+    std::optional<Form1> m_form;
+    // For each stage that ran to its end, in order: Image1's colour, its
+    // accessible name and when the stage was due, in ms after the press.
+    QList<QRgb> m_shown;
+    QStringList m_names;
+    QList<qint64> m_shownAt;
+    int m_paints = 0;
+    bool m_oneTimerAtMost = true;
+    Nanoseconds m_pressedAt{};
 };
