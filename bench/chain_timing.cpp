@@ -1,10 +1,9 @@
 // The animation's timing on the program's real window and runtime layer, beside
 // the bare player doing the same work and the bare timerfd chain, all played
 // in turns so that they meet the same moments of the machine.
-#include "chain_timing.h"
+#include "bench.h"
 
 #include "form1.h"
-#include "loads.h"
 #include "presentation.h"
 #include "references.h"
 
@@ -32,9 +31,6 @@ struct PaintCounter : QObject
         return false;
     }
 };
-
-// When the text box was painted outside the frames' own repaints: each such
-// paint is a flush of the window of its own.
 } // namespace
 
 // --program-child DIR [--still-cursor]: the latter keeps the text box's cursor

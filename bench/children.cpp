@@ -1,6 +1,6 @@
 // Starting the child processes that measure, and talking to them: a request
 // per line on their standard input, an answer per line on their output.
-#include "children.h"
+#include "bench.h"
 
 #include <QCoreApplication>
 #include <QDir>

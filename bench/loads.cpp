@@ -1,6 +1,5 @@
 // Load and show one frame: the median time, warm or with the file dropped
 // from the page cache first, for any child that can show a frame.
-#include "loads.h"
 
 #include "bench.h"
 

@@ -6,13 +6,9 @@
 // --on-screen: only what reaches a Wayland screen, under every headless
 // compositor installed, or under the one given with --compositor NAME (sway,
 // mutter, kwin); with --still-cursor, the program's text box does not blink there.
-#include "chain_timing.h"
-#include "loads.h"
-#include "memory.h"
+#include "bench.h"
 #include "presentation.h"
 #include "references.h"
-#include "servers.h"
-#include "startup.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

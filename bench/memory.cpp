@@ -1,7 +1,7 @@
 // Resident memory: the peak while frames play, and the growth over many runs,
 // for the program and for the bare player, each in a child process of its own
 // so that nothing else the bench did counts.
-#include "memory.h"
+#include "bench.h"
 
 #include "form1.h"
 #include "references.h"

@@ -4,9 +4,7 @@
 // 60 Hz and a 59.94 Hz display, make of those times is computed exactly over
 // the display's phase (exactJudder).
 #include "bench.h"
-#include "children.h"
 #include "presentation.h"
-#include "servers.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,8 +3,7 @@
 // with nothing of ours.
 #include "references.h"
 
-#include "children.h"
-#include "loads.h"
+#include "bench.h"
 #include "presentation.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // The headless Wayland compositors the bench measures under (sway, GNOME's
 // mutter and KDE's KWin), through the scripts the real-window tests run in.
-#include "servers.h"
+#include "bench.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>

@@ -1,6 +1,5 @@
 // Start-up: from fork to the moment the X server maps the window, for the
 // program and a bare Qt window holding one label, started in turns.
-#include "startup.h"
 
 #include "bench.h"
 
