@@ -103,19 +103,6 @@ private slots:
             QVERIFY2(heard[i - 1].mid(5).toInt() < heard[i].mid(5).toInt(), qPrintable(heard.join(u", "_s)));
         QCOMPARE(frameOnScreen(), 33); // and the picture says what the screen shows
     }
-    void labelDrawnWhole()
-    {
-        // The label's text in the controls' font: dark pixels inside its box, and a
-        // clear margin on the right, where a text too wide for the box would be cut.
-        const QImage label = m_desktop->grab({83, 256, 153, 17});
-        int lastInk = -1;
-        for (int x = 0; x < label.width(); ++x)
-            for (int y = 0; y < label.height(); ++y)
-                if (qGray(label.pixel(x, y)) < 100)
-                    lastInk = x;
-        QVERIFY2(lastInk > 100, "no text in the label");
-        QVERIFY2(lastInk < label.width() - 4, qPrintable(u"text reaches column %1 of 153"_s.arg(lastInk)));
-    }
     void playsFramesInOrderAndAgain()
     {
         // grim reads the screen in about 20 ms: the frames stay longer on Wayland.
