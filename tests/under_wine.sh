@@ -12,7 +12,7 @@ set -uo pipefail
 qtest=0
 [ "${1:-}" = --qtest ] && { qtest=1; shift; }
 log=$(mktemp)
-trap '"$(dirname "$0")/../scripts/wine-tidy"; rm -f "$log"' EXIT
+trap '"$(dirname "$0")/wine_tidy.sh"; rm -f "$log"' EXIT
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 if [ "$qtest" -eq 1 ]; then

@@ -31,7 +31,7 @@ work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 tidy() {
     kill $(jobs -p) 2>/dev/null
-    "$(dirname "$0")/../scripts/wine-tidy"
+    "$(dirname "$0")/wine_tidy.sh"
     wait 2>/dev/null
     [ -n "${TARVEK_KEEP:-}" ] || rm -rf "$work"
 }
