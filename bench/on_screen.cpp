@@ -6,6 +6,7 @@
 #include "bench.h"
 #include "presentation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -14,6 +15,25 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The chance, over a display's phase spread evenly over one refresh of
+// refreshMs, that a frame stays on screen for another number of refreshes than
+// it would had it reached the compositor as late as the frame before it did:
+// that a refresh falls between the two latenesses, min(|d|, R) / R for
+// latenesses d apart, whatever the interval. The mean over the pairs of
+// consecutive frames both presented, of one run's latenesses in ms (negative:
+// not presented); -1 when there is no such pair.
+double exactJudder(const std::vector<double> &latenessMs, double refreshMs)
+{
+    double sum = 0;
+    int pairs = 0;
+    for (size_t i = 0; i + 1 < latenessMs.size(); ++i)
+        if (latenessMs[i] >= 0 && latenessMs[i + 1] >= 0) {
+            sum += std::min(std::abs(latenessMs[i + 1] - latenessMs[i]), refreshMs) / refreshMs;
+            ++pairs;
+        }
+    return pairs ? sum / pairs : -1;
+}
 
 // The exact judder of each run, in per cent, its mean over the runs and the
 // half-width of its 95 % confidence interval (Student's t over the runs).

@@ -14,7 +14,6 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <cmath>
 #include <ctime>
 #include <unistd.h>
 
@@ -292,16 +291,4 @@ std::vector<double> supersededFlags(const std::vector<PresentationRecorder::Pres
     for (const PresentationRecorder::Presentation &p : presented)
         flags.push_back(p.superseded ? 1 : 0);
     return flags;
-}
-
-double exactJudder(const std::vector<double> &latenessMs, double refreshMs)
-{
-    double sum = 0;
-    int pairs = 0;
-    for (size_t i = 0; i + 1 < latenessMs.size(); ++i)
-        if (latenessMs[i] >= 0 && latenessMs[i + 1] >= 0) {
-            sum += std::min(std::abs(latenessMs[i + 1] - latenessMs[i]), refreshMs) / refreshMs;
-            ++pairs;
-        }
-    return pairs ? sum / pairs : -1;
 }

@@ -46,15 +46,6 @@ std::vector<double> latenessUs(const std::vector<PresentationRecorder::Presentat
 // Per presentation, 1 where the frame was shown with the commit after its own, else 0.
 std::vector<double> supersededFlags(const std::vector<PresentationRecorder::Presentation> &presented);
 
-// The chance, over a display's phase spread evenly over one refresh of
-// refreshMs, that a frame stays on screen for another number of refreshes than
-// it would had it reached the compositor as late as the frame before it did:
-// that a refresh falls between the two latenesses, min(|d|, R) / R for
-// latenesses d apart, whatever the interval. The mean over the pairs of
-// consecutive frames both presented, of one run's latenesses in ms (negative:
-// not presented); -1 when there is no such pair.
-double exactJudder(const std::vector<double> &latenessMs, double refreshMs);
-
 class Report;
 // Plays runs at 100, 53, 50 and 40 ms in a headless compositor (one of
 // compositorNames()), the program and the bare player in turns, and reports
