@@ -27,17 +27,19 @@ tools=(mutter dbus-daemon)
 for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || skip "$tool"
 done
+# From here on in a home of its own: GStreamer, asked below, keeps its
+# registry in the home's cache.
+session=$(mktemp -d)
+source "$(dirname "$0")/../../scripts/private-home.sh"
+private_home "$session/home"
+unset DISPLAY WAYLAND_DISPLAY WAYLAND_SOCKET
+trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$session"' EXIT
 [ -n "$timing" ] || /usr/bin/python3 -c 'import gi; gi.require_version("Gst", "1.0"); from gi.repository import Gst; Gst.init(None)
 assert Gst.ElementFactory.find("pipewiresrc") and Gst.ElementFactory.find("appsink")' 2>/dev/null \
     || skip "GStreamer for Python with its PipeWire source (gstreamer1.0-pipewire, gstreamer1.0-plugins-base, gir1.2-gst-plugins-base-1.0)"
 if command -v dpkg-query >/dev/null && ! dpkg-query -W -f='${Status}' qt6-wayland 2>/dev/null | grep -q 'ok installed'; then
     skip "qt6-wayland (Qt's Wayland plug-in)"
 fi
-session=$(mktemp -d)
-source "$(dirname "$0")/../../scripts/private-home.sh"
-private_home "$session/home"
-unset DISPLAY WAYLAND_DISPLAY WAYLAND_SOCKET
-trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$session"' EXIT
 dbus-daemon --session --nofork --nopidfile --address="unix:path=$session/bus" >"$session/bus.log" 2>&1 &
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$session/bus
 for _ in $(seq 200); do
